@@ -1,0 +1,56 @@
+#include "terminal.h"
+
+#include <cstdio>
+#include <iostream>
+#include <unistd.h>
+
+namespace arcovelo::cli {
+
+bool TerminalHost::AskForDisk(const std::string& text)
+{
+    if (answerYes_)
+        return true;
+    std::cerr << text << " [Enter = OK, c = Cancel] " << std::flush;
+    if (!::isatty(STDIN_FILENO)) {
+        std::cerr << "(no terminal: cancelled)\n";
+        return false;
+    }
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return answer.empty() || answer[0] == 'o' || answer[0] == 'O' || answer[0] == 'y' || answer[0] == 'Y';
+}
+
+void TerminalHost::ShowError(const std::string& text) { std::cerr << "arcovelo-cli: " << text << "\n"; }
+
+ProgressLine::ProgressLine(bool enabled)
+    : enabled_(enabled && ::isatty(STDERR_FILENO)), start_(std::chrono::steady_clock::now()), last_(start_)
+{
+}
+
+void ProgressLine::Show(const std::string& file, int percent, std::int64_t bytes)
+{
+    if (!enabled_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (shown_ && now - last_ < std::chrono::milliseconds(100) && percent != 100)
+        return;
+    last_ = now;
+    shown_ = true;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = seconds > 0 ? double(bytes) / 1e6 / seconds : 0.0;
+    std::string name = file.size() > 50 ? "..." + file.substr(file.size() - 47) : file;
+    std::fprintf(stderr, "\r%3d %%  %8.1f MB/s  %-50s", percent, rate, name.c_str());
+    std::fflush(stderr);
+}
+
+void ProgressLine::Clear()
+{
+    if (!shown_)
+        return;
+    std::fprintf(stderr, "\r%*s\r", 75, "");
+    std::fflush(stderr);
+    shown_ = false;
+}
+
+}  // namespace arcovelo::cli

@@ -1,0 +1,40 @@
+// The command line's side of the engine: disk prompts on the terminal and a
+// one-line progress display.
+#pragma once
+
+#include "host.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace arcovelo::cli {
+
+// Prompts on stderr and reads the answer from stdin; with `answerYes` every
+// prompt is answered OK without asking. Without a terminal to ask, Cancel.
+class TerminalHost : public BackupHost {
+public:
+    explicit TerminalHost(bool answerYes) : answerYes_(answerYes) {}
+    bool AskForDisk(const std::string& text) override;
+    void ShowError(const std::string& text) override;
+    void ProcessMessages() override {}
+
+private:
+    bool answerYes_;
+};
+
+// "\r 42 %  12.3 MB/s  /path/of/file" on a terminal, at most ten times a second.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled);
+    void Show(const std::string& file, int percent, std::int64_t bytes);
+    void Clear();
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_;
+};
+
+}  // namespace arcovelo::cli

@@ -1,0 +1,225 @@
+// TBackupFile: the archive engine. Packs a list of files and masks into a .bck
+// archive of independent 16 KiB zlib chunks, optionally split into volumes,
+// and reads such an archive back (title, counts, file-ID list, files).
+//
+// Threading: every operation runs synchronously on the caller's thread and
+// yields to the host after each chunk; an instance runs one operation at a time.
+//
+// Failures: operations answer a Boolean; the reason is an error code (1-7,
+// kErrorMessages) delivered once through OnError or the host's error box.
+// A few failures leave an operation as an exception (StreamError or
+// ArchiveError) carrying their message.
+//
+// Stream archives (":STREAM"): Backup never splits an archive written to
+// OutStream, whatever MaxSize says, since a caller's stream has no next volume;
+// a volume-change record met while reading InStream is an invalid archive.
+#pragma once
+
+#include "host.h"
+#include "platform.h"
+#include "stream.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace arcovelo {
+
+enum TBackupMode : std::uint8_t { bmAll = 0, bmIncremental = 1 };
+enum TRestoreMode : std::uint8_t { rmAll = 0, rmNoOverwrite = 1, rmNewer = 2, rmExisting = 3, rmExistingNewer = 4 };
+enum TCompressionLevel : std::uint8_t { clFastest = 0, clNone = 1, clDefault = 2, clMax = 3 };
+using TPercentage = std::uint8_t;  // 0..100
+
+// Error codes; kErrorMessages[code] is the exact message.
+enum : int {
+    errReadFile = 1,
+    errOverwrite = 2,  // defined with its message; no operation records it
+    errReadArchive = 3,
+    errWriteArchive = 4,
+    errInvalidArchive = 5,
+    errCompression = 6,
+    errTempFile = 7,
+};
+// The message of an error code, empty outside 1..7.
+std::string ErrorMessage(int code);
+
+// Raised where an archive cannot be read at all: "Cannot read archive" and
+// "Invalid archive type".
+class ArchiveError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TBackupFile;
+using TProgressEvent = std::function<void(TBackupFile* Sender, const std::string& Filename, TPercentage Percent,
+                                          bool& Continue)>;
+using TNeedDiskEvent = std::function<void(TBackupFile* Sender, std::uint16_t DiskID, bool& Continue)>;
+using TRestoreFileEvent =
+    std::function<void(TBackupFile* Sender, std::string& Filename, std::int32_t FA, bool& DoRestore)>;
+using TFileRestoredEvent = std::function<void(TBackupFile* Sender, std::string& Filename, Stream& Stream)>;
+using TBackupErrorEvent = std::function<void(TBackupFile* Sender, int Error, const std::string& ErrString)>;
+
+// One problem found by TestArchive.
+struct ArchiveDamage {
+    std::string file;  // stored name of the record, empty outside any record
+    std::string what;
+};
+
+class TBackupFile {
+public:
+    TBackupFile();
+    ~TBackupFile();
+    TBackupFile(const TBackupFile&) = delete;
+    TBackupFile& operator=(const TBackupFile&) = delete;
+
+    // --- published attributes
+    std::string Version() const { return "5.00"; }
+    void SetVersion(const std::string&) {}  // accepted, no effect
+
+    const std::string& BackupTitle() const { return backupTitle_; }
+    void SetBackupTitle(const std::string& v) { backupTitle_ = v; }
+
+    TBackupMode BackupMode() const { return backupMode_; }
+    // Switching to bmIncremental also sets SetArchiveFlag.
+    void SetBackupMode(TBackupMode v);
+
+    TCompressionLevel CompressionLevel() const { return compressionLevel_; }
+    void SetCompressionLevel(TCompressionLevel v) { compressionLevel_ = v; }
+
+    TRestoreMode RestoreMode() const { return restoreMode_; }
+    void SetRestoreMode(TRestoreMode v) { restoreMode_ = v; }
+
+    // Largest volume in bytes; 0 = one volume of any size.
+    std::int32_t MaxSize() const { return maxSize_; }
+    void SetMaxSize(std::int32_t v) { maxSize_ = v; }
+
+    bool SetArchiveFlag() const { return setArchiveFlag_; }
+    void SetSetArchiveFlag(bool v) { setArchiveFlag_ = v; }
+
+    bool RestoreFullPath() const { return restoreFullPath_; }
+    void SetRestoreFullPath(bool v) { restoreFullPath_ = v; }
+
+    bool SaveFileID() const { return saveFileID_; }
+    void SetSaveFileID(bool v) { saveFileID_ = v; }
+
+    TProgressEvent OnProgress;
+    TNeedDiskEvent OnNeedDisk;
+    TRestoreFileEvent OnRestoreFile;
+    TFileRestoredEvent OnFileRestored;
+    TBackupErrorEvent OnError;
+
+    // --- public, read-only results of the last operation
+    std::int32_t FileCount() const { return fileCount_; }
+    // Backup: the real total of source bytes (the header keeps at most 2^31-1);
+    // readers: the header's value.
+    std::int64_t TotalSize() const { return totalSize_; }
+    std::int32_t ProcessedCount() const { return processedCount_; }
+    std::int64_t BytesProcessed() const { return bytesProcessed_; }
+    std::int64_t BytesWritten() const { return bytesWritten_; }
+    // Code of the failure that stopped the last operation; 0 when none.
+    int ErrorCode() const { return errorCode_; }
+
+    Stream* OutStream() const { return outStream_; }
+    void SetOutStream(Stream* s) { outStream_ = s; }
+    Stream* InStream() const { return inStream_; }
+    void SetInStream(Stream* s) { inStream_ = s; }
+
+    // --- services; by default the native file system and a headless host
+    void SetFileSystem(std::shared_ptr<FileSystem> fs) { fs_ = std::move(fs); }
+    FileSystem& Files() { return *fs_; }
+    void SetHost(std::shared_ptr<BackupHost> host) { host_ = std::move(host); }
+
+    // --- operations
+    // Writes every file matched by `FileList` (names or masks, each optionally
+    // followed by " /s") into `ArchiveName`. True only when the end marker was
+    // written and every volume is on stable storage. Throws StreamError when a
+    // listed file exists but cannot be opened while sizes are taken.
+    bool Backup(const std::vector<std::string>& FileList, const std::string& ArchiveName);
+    // 100 - BytesWritten*100/TotalSize of the last Backup; 0 when TotalSize is 0.
+    std::int32_t CompressionRate() const;
+
+    // Reads title, counts and (into `List`, when given and present) the
+    // file-ID list lines. A missing file returns silently; codes 3 and 5 are
+    // reported at once.
+    void GetArchiveInfo(const std::string& ArchiveName, std::vector<std::string>* List, std::string& Title);
+    // Restores the archive to the stored paths (`DestPath` empty) or below
+    // `DestPath`. True when the whole archive was read without failure or
+    // cancellation. Throws ArchiveError("Cannot read archive") when the header
+    // cannot be read, and ArchiveError/StreamError where reading between
+    // records fails (an archive without end marker ends that way).
+    bool Restore(const std::string& ArchiveName, const std::string& DestPath);
+    // Reads every record of every volume and decodes every chunk, writing
+    // nothing. Problems go to `damage`; true when the archive is complete and
+    // sound. Volume prompts work as in Restore.
+    bool TestArchive(const std::string& ArchiveName, std::vector<ArchiveDamage>& damage);
+
+    bool Busy() const { return busy_; }
+    void Stop() { continueFlag_ = false; }
+
+private:
+    struct WriteRun;
+    struct ReadRun;
+
+    // writer
+    void ExpandEntry(WriteRun& run, const std::string& entry);
+    void AddExpandedFile(WriteRun& run, const std::string& name);
+    void TakeSizes(WriteRun& run);
+    void SaveFileList(WriteRun& run);
+    void OpenArchive(WriteRun& run, const std::string& archiveName);
+    void WriteFileRecord(WriteRun& run, std::size_t index);
+    void WriteBlockGroup(WriteRun& run);
+    bool WriteChunk(WriteRun& run);
+    void ChangeVolume(WriteRun& run);
+    void FinishArchive(WriteRun& run);
+
+    // reader
+    void OpenForReading(ReadRun& run, const std::string& archiveName);
+    void ReadHeader(ReadRun& run, std::string* title);
+    std::string ReadName(ReadRun& run, std::int32_t length, std::int32_t limit);
+    bool ReadBlockGroup(ReadRun& run, Stream* dest, bool extract);
+    void DecodeChunk(ReadRun& run, std::int32_t length, Stream* dest, std::int64_t& output);
+    bool WalkRecords(ReadRun& run);
+    bool ChangeReadVolume(ReadRun& run, const std::string& record);
+    void RestoreRecord(ReadRun& run);
+    void ContinueRecord(ReadRun& run);
+    bool PlaceDestination(ReadRun& run, bool& safe);
+    void BeginDestinationFile(ReadRun& run);
+    void FinishDestinationFile(ReadRun& run);
+
+    // shared
+    bool AskForDisk(std::uint16_t volume);
+    void Progress(const std::string& fileName);
+    void ReportProgress(const std::string& fileName, TPercentage percent);
+    void Yield();
+    void Fail(int code);
+    void ReportError();
+
+    std::string backupTitle_;
+    TBackupMode backupMode_ = bmAll;
+    TCompressionLevel compressionLevel_ = clFastest;
+    TRestoreMode restoreMode_ = rmAll;
+    std::int32_t maxSize_ = 0;
+    bool setArchiveFlag_ = false;
+    bool restoreFullPath_ = false;
+    bool saveFileID_ = false;
+
+    std::int32_t fileCount_ = 0;
+    std::int64_t totalSize_ = 0;
+    std::int32_t processedCount_ = 0;
+    std::int64_t bytesProcessed_ = 0;
+    std::int64_t bytesWritten_ = 0;
+    std::string currentFile_;
+    bool busy_ = false;
+    bool continueFlag_ = false;
+    int errorCode_ = 0;
+
+    Stream* outStream_ = nullptr;
+    Stream* inStream_ = nullptr;
+    std::shared_ptr<FileSystem> fs_;
+    std::shared_ptr<BackupHost> host_;
+};
+
+}  // namespace arcovelo

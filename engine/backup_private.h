@@ -1,0 +1,28 @@
+// Helpers shared by the writer and the reader of TBackupFile.
+#pragma once
+
+#include "backup.h"
+
+#include <string>
+
+namespace arcovelo {
+
+// done*100/total, truncated, within 0..100; 0 when total is not positive.
+TPercentage PercentOf(std::int64_t done, std::int64_t total);
+
+// `text` without blanks and control characters at both ends.
+std::string TrimBlanks(const std::string& text);
+
+// Sets the engine's busy flag for a scope; cleared on every way out.
+class BusyFlag {
+public:
+    explicit BusyFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~BusyFlag() { flag_ = false; }
+    BusyFlag(const BusyFlag&) = delete;
+    BusyFlag& operator=(const BusyFlag&) = delete;
+
+private:
+    bool& flag_;
+};
+
+}  // namespace arcovelo

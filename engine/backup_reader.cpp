@@ -1,0 +1,522 @@
+// The reading direction of TBackupFile: archive info, restore and the archive
+// check. All three walk the archive through ReadBlockGroup; lengths read from
+// an archive are checked before anything is allocated or read from them, so a
+// damaged or hostile archive is reported, never trusted.
+#include "backup.h"
+#include "backup_private.h"
+#include "codec.h"
+#include "format.h"
+#include "restore_paths.h"
+
+#include <array>
+#include <cstring>
+
+namespace arcovelo {
+namespace {
+
+[[noreturn]] void ThrowInvalidArchive() { throw ArchiveError(ErrorMessage(errInvalidArchive)); }
+
+std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = static_cast<char>(bytes[i]);
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        lines.push_back(std::move(line));
+        line.clear();
+    }
+    if (!line.empty())
+        lines.push_back(std::move(line));
+    return lines;
+}
+
+// Creates `folder` and its missing parents, links followed as the system
+// follows them. True when the folder exists afterwards.
+bool ForceFolders(FileSystem& fs, const std::string& folder)
+{
+    if (folder.empty() || fs.FolderExists(folder))
+        return !folder.empty();
+    const std::string parent = ParentFolder(folder);
+    if (parent != folder && !parent.empty())
+        ForceFolders(fs, parent);
+    return fs.CreateFolder(folder);
+}
+
+// Creates the folders of `relative` below `root` (which ends in '/') one by
+// one, refusing to pass through a link or anything but a folder, so nothing
+// can be written outside `root`. False in `safe` when the path is refused;
+// the result is false when a folder could not be made.
+bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::string& relative, bool& safe)
+{
+    std::string at = root;
+    std::size_t start = 0;
+    for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', start)) {
+        at += relative.substr(start, slash - start);
+        switch (fs.KindOf(at)) {
+        case PathKind::Missing:
+            if (!fs.CreateFolder(at))
+                return false;
+            break;
+        case PathKind::Folder:
+            break;
+        default:
+            safe = false;
+            return true;
+        }
+        at += '/';
+        start = slash + 1;
+    }
+    const PathKind last = fs.KindOf(root + relative);
+    safe = last != PathKind::Link && last != PathKind::Other;
+    return true;
+}
+
+bool ModeAllowsRestore(TRestoreMode mode, bool exists, std::int32_t age, std::int32_t stamp)
+{
+    switch (mode) {
+    case rmAll: return true;
+    case rmNoOverwrite: return !exists;
+    case rmNewer: return !exists || age < stamp;
+    case rmExisting: return exists;
+    case rmExistingNewer: return exists && age < stamp;
+    }
+    return false;
+}
+
+}  // namespace
+
+struct TBackupFile::ReadRun {
+    enum class Purpose { Info, Restore, Test };
+    explicit ReadRun(Purpose p, const std::string& archiveName)
+        : purpose(p), useStream(archiveName == format::kStreamName), archiveName(archiveName)
+    {
+    }
+
+    Purpose purpose;
+    bool useStream;
+    std::string archiveName;  // follows the volumes
+    std::unique_ptr<FileStream> volumeFile;
+    Stream* archive = nullptr;
+    unsigned volume = 1;
+    bool atRecordStart = false;
+
+    std::string folder;  // destination folder: "" or ending in '/'
+    std::string storedName;
+    std::int32_t storedStamp = 0;
+    bool doRestore = true;
+
+    // The file being restored is written to `tempPath` beside `destPath` and
+    // renamed over it only once its last part is complete.
+    std::unique_ptr<FileStream> destFile;
+    std::string destPath;
+    std::string tempPath;
+    std::int32_t destStamp = 0;
+    bool destComplete = false;
+
+    NullStream discard;
+    std::vector<ArchiveDamage>* damage = nullptr;
+    std::int64_t outputLimit = -1;
+    int chunk = 0;
+
+    ChunkInflater inflater;
+    std::array<std::uint8_t, kChunkSize> input{};
+    std::array<std::uint8_t, kChunkSize> output{};
+};
+
+void TBackupFile::OpenForReading(ReadRun& run, const std::string& archiveName)
+{
+    run.archiveName = archiveName;
+    run.volume = 1;
+    if (run.useStream) {
+        if (inStream_ == nullptr)
+            throw StreamError("No input stream");
+        run.archive = inStream_;
+        return;
+    }
+    run.volumeFile = fs_->OpenRead(archiveName);
+    run.archive = run.volumeFile.get();
+}
+
+void TBackupFile::ReadHeader(ReadRun& run, std::string* title)
+{
+    const std::int32_t length = run.archive->ReadInt32();
+    if (length < 0)
+        ThrowInvalidArchive();
+    std::string text = ReadName(run, length, format::kMaxTitleLength);
+    if (title != nullptr)
+        *title = std::move(text);
+    totalSize_ = run.archive->ReadInt32();
+    fileCount_ = run.archive->ReadInt32();
+}
+
+// Reads a length-prefixed text whose length was just read; refuses lengths
+// beyond `limit` or beyond the bytes the archive still holds.
+std::string TBackupFile::ReadName(ReadRun& run, std::int32_t length, std::int32_t limit)
+{
+    if (length > limit)
+        ThrowInvalidArchive();
+    if (length > run.archive->Size() - run.archive->Position())
+        throw StreamError("Stream read error");
+    std::string text(static_cast<std::size_t>(length), '\0');
+    run.archive->ReadBuffer(text.data(), text.size());
+    return text;
+}
+
+// Reads one block group: tag, chunks, group end. Extracting decodes into
+// `dest`; otherwise the payloads are passed over by seeking. True when the
+// group end was read (false when stopped first).
+bool TBackupFile::ReadBlockGroup(ReadRun& run, Stream* dest, bool extract)
+{
+    std::uint8_t tag[4];
+    run.archive->ReadBuffer(tag, 4);
+    if (std::memcmp(tag, format::kBlockTag, 4) != 0)
+        ThrowInvalidArchive();
+    std::int64_t produced = 0;
+    std::int32_t length = -1;
+    run.chunk = 0;
+    while (length != 0 && continueFlag_) {
+        length = run.archive->ReadInt32();
+        std::int64_t output = 0;
+        if (length != 0) {
+            const std::int64_t size = length < 0 ? -std::int64_t(length) : std::int64_t(length);
+            if (size > std::int64_t(kChunkSize))
+                ThrowInvalidArchive();
+            ++run.chunk;
+            if (extract)
+                DecodeChunk(run, length, dest, output);
+            else
+                run.archive->Seek(size, SeekOrigin::Current);
+        }
+        produced += output;
+        if (run.outputLimit >= 0 && produced > run.outputLimit)
+            ThrowInvalidArchive();
+        Yield();
+        if (dest != nullptr && run.purpose != ReadRun::Purpose::Info) {
+            bytesProcessed_ += output;
+            Progress(currentFile_);
+        }
+    }
+    return length == 0;
+}
+
+// One chunk into `dest`. A zlib error records code 6 after writing what was
+// decoded; a stream that does not end within its bytes, or would decode to
+// more than a chunk, is an invalid archive. Checking collects both as damage.
+void TBackupFile::DecodeChunk(ReadRun& run, std::int32_t length, Stream* dest, std::int64_t& output)
+{
+    const std::size_t size = length < 0 ? std::size_t(-std::int64_t(length)) : std::size_t(length);
+    run.archive->ReadBuffer(run.input.data(), size);
+    if (length < 0) {
+        dest->WriteBuffer(run.input.data(), size);
+        output = static_cast<std::int64_t>(size);
+        return;
+    }
+    std::size_t count = 0;
+    const InflateResult result = run.inflater.Inflate(run.input.data(), size, run.output.data(), count);
+    if (result != InflateResult::Ok && run.damage != nullptr) {
+        run.damage->push_back({run.storedName, "chunk " + std::to_string(run.chunk) +
+                                                   (result == InflateResult::Error
+                                                        ? ": compressed data are corrupt"
+                                                        : ": compressed data do not end within the chunk")});
+        return;
+    }
+    if (result == InflateResult::Invalid)
+        ThrowInvalidArchive();
+    dest->WriteBuffer(run.output.data(), count);
+    output = static_cast<std::int64_t>(count);
+    if (result == InflateResult::Error)
+        Fail(errCompression);
+}
+
+// Walks the records after the header until the end marker (true), a stop
+// (false) or an exception.
+bool TBackupFile::WalkRecords(ReadRun& run)
+{
+    while (continueFlag_) {
+        run.atRecordStart = true;
+        const std::int32_t length = run.archive->ReadInt32();
+        run.atRecordStart = false;
+        if (length == 0)
+            return true;
+        if (length < 0)
+            continue;  // passed over: the next four bytes are read as a name length
+        const std::string name = ReadName(run, length, format::kMaxNameLength);
+        if (format::IsVolumeRecord(name)) {
+            run.destComplete = false;  // the file goes on in the next volume
+            if (!ChangeReadVolume(run, name))
+                return false;
+            ContinueRecord(run);
+            continue;
+        }
+        FinishDestinationFile(run);  // no continuation followed: that file is whole
+        if (!continueFlag_)
+            return false;
+        run.storedName = name;
+        run.storedStamp = run.archive->ReadInt32();
+        if (run.purpose == ReadRun::Purpose::Test) {
+            currentFile_ = name;
+            ReadBlockGroup(run, &run.discard, true);
+            ++processedCount_;
+        } else {
+            RestoreRecord(run);
+        }
+    }
+    return false;
+}
+
+// Follows a volume-change record: asks for the disk (at least once) until the
+// next volume exists or the user cancels, then opens it. Volumes only go
+// forward, so a damaged archive cannot send the reader round in a circle.
+bool TBackupFile::ChangeReadVolume(ReadRun& run, const std::string& record)
+{
+    std::string digits;
+    if (run.useStream || !format::VolumeRecordDigits(record, digits))
+        ThrowInvalidArchive();
+    const unsigned number = static_cast<unsigned>(std::stoul(digits));
+    if (number <= run.volume)
+        ThrowInvalidArchive();
+    run.volumeFile.reset();
+    run.archive = nullptr;
+    do {
+        AskForDisk(static_cast<std::uint16_t>(number));
+        run.archiveName = format::NextVolumeName(run.archiveName, digits);
+    } while (continueFlag_ && !fs_->FileExists(run.archiveName));
+    if (!continueFlag_)
+        return false;
+    run.volume = number;
+    run.volumeFile = fs_->OpenRead(run.archiveName);
+    run.archive = run.volumeFile.get();
+    return true;
+}
+
+void TBackupFile::RestoreRecord(ReadRun& run)
+{
+    const Destination destination = DestinationFor(run.folder, run.storedName, restoreFullPath_);
+    currentFile_ = destination.path;
+    const bool exists = fs_->FileExists(currentFile_);
+    const std::int32_t age = exists ? fs_->FileAge(currentFile_) : -1;
+    run.doRestore = ModeAllowsRestore(restoreMode_, exists, age, run.storedStamp);
+    if (run.storedName == format::kFileListName)
+        run.doRestore = false;  // the file-ID list is never written out
+    else if (OnRestoreFile)
+        OnRestoreFile(this, currentFile_, run.storedStamp, run.doRestore);
+
+    bool safe = destination.safe || currentFile_ != destination.path;
+    if (run.doRestore && safe)
+        run.doRestore = PlaceDestination(run, safe);
+    if (!run.doRestore) {
+        ReadBlockGroup(run, nullptr, false);
+        return;
+    }
+    try {
+        if (!safe)
+            throw StreamError("Cannot create file \"" + currentFile_ + "\". Outside the destination folder");
+        BeginDestinationFile(run);
+        run.destComplete = ReadBlockGroup(run, run.destFile.get(), true);
+        ++processedCount_;
+    } catch (const std::runtime_error&) {
+        Fail(errReadFile);
+    }
+    run.destComplete = run.destComplete && errorCode_ == 0;
+    if (run.destFile && OnFileRestored)
+        OnFileRestored(this, currentFile_, *run.destFile);
+}
+
+// The block group that continues the current file at the start of a new volume.
+void TBackupFile::ContinueRecord(ReadRun& run)
+{
+    if (run.purpose == ReadRun::Purpose::Test) {
+        ReadBlockGroup(run, &run.discard, true);
+        return;
+    }
+    if (!run.doRestore || !run.destFile) {
+        ReadBlockGroup(run, nullptr, false);
+        return;
+    }
+    try {
+        run.destComplete = ReadBlockGroup(run, run.destFile.get(), true) && errorCode_ == 0;
+    } catch (const std::exception&) {
+        if (OnFileRestored)
+            OnFileRestored(this, currentFile_, *run.destFile);
+        throw;
+    }
+    if (OnFileRestored)
+        OnFileRestored(this, currentFile_, *run.destFile);
+}
+
+// Makes the destination's folders. Below a destination folder the path must
+// stay inside it; elsewhere (the stored path, or where OnRestoreFile sent the
+// file) folders are made as the system resolves them. False when a folder
+// could not be made: the file is then passed over.
+bool TBackupFile::PlaceDestination(ReadRun& run, bool& safe)
+{
+    const std::string& path = currentFile_;
+    if (!run.folder.empty() && path.compare(0, run.folder.size(), run.folder) == 0) {
+        const std::string relative = path.substr(run.folder.size());
+        if (!IsPlainRelativePath(relative)) {
+            safe = false;
+            return true;
+        }
+        const std::string root = run.folder.size() > 1 ? run.folder.substr(0, run.folder.size() - 1) : run.folder;
+        return ForceFolders(*fs_, root) && CreateFoldersBelow(*fs_, run.folder, relative, safe);
+    }
+    const std::string parent = ParentFolder(path);
+    return parent.empty() || ForceFolders(*fs_, parent);
+}
+
+void TBackupFile::BeginDestinationFile(ReadRun& run)
+{
+    const std::string target = fs_->ResolveLinks(currentFile_);
+    const PathKind kind = fs_->KindOf(target);
+    if (kind == PathKind::Folder || kind == PathKind::Other)
+        throw StreamError("Cannot create file \"" + currentFile_ + "\". Not a regular file");
+    if (kind == PathKind::File && !fs_->CanWrite(target))
+        throw StreamError("Cannot create file \"" + currentFile_ + "\". Permission denied");
+    run.destFile = fs_->CreateBeside(target, run.tempPath);
+    run.destPath = target;
+    run.destStamp = run.storedStamp;
+    run.destComplete = false;
+}
+
+// Puts the restored file in place when it is complete (data on stable storage,
+// then the rename, then its date); otherwise throws the partial copy away and
+// leaves whatever was at the destination untouched.
+void TBackupFile::FinishDestinationFile(ReadRun& run)
+{
+    if (!run.destFile)
+        return;
+    const auto file = std::move(run.destFile);
+    if (run.destComplete) {
+        try {
+            file->Sync();
+            file->Close();
+            fs_->Rename(run.tempPath, run.destPath);
+            fs_->SetDateStamp(run.destPath, run.destStamp);
+            return;
+        } catch (const StreamError&) {
+            Fail(errReadFile);
+        }
+    }
+    try {
+        file->Close();
+    } catch (const StreamError&) {
+        // An incomplete copy is deleted below whatever its close reports.
+    }
+    fs_->DeleteFile(run.tempPath);
+}
+
+void TBackupFile::GetArchiveInfo(const std::string& ArchiveName, std::vector<std::string>* List, std::string& Title)
+{
+    ReadRun run(ReadRun::Purpose::Info, ArchiveName);
+    Title.clear();
+    totalSize_ = 0;
+    fileCount_ = 0;
+    processedCount_ = 0;
+    errorCode_ = 0;
+    if (!run.useStream && fs_->KindOf(ArchiveName) == PathKind::Missing)
+        return;
+    try {
+        OpenForReading(run, ArchiveName);
+    } catch (const std::runtime_error&) {
+        errorCode_ = errReadArchive;
+        ReportError();
+        return;
+    }
+    try {
+        ReadHeader(run, &Title);
+        const std::int32_t length = run.archive->ReadInt32();
+        if (length > 0 && List != nullptr &&
+            ReadName(run, length, format::kMaxNameLength) == format::kFileListName) {
+            run.archive->ReadInt32();  // the list's own date stamp
+            continueFlag_ = true;
+            MemoryStream text;
+            run.outputLimit = format::kMaxFileListBytes;
+            ReadBlockGroup(run, &text, true);
+            if (errorCode_ != 0)
+                ThrowInvalidArchive();
+            *List = SplitLines(text.Bytes());
+        }
+    } catch (const std::runtime_error&) {
+        errorCode_ = errInvalidArchive;
+        ReportError();
+    }
+}
+
+bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& DestPath)
+{
+    ReadRun run(ReadRun::Purpose::Restore, ArchiveName);
+    run.folder = DestPath;
+    if (!run.folder.empty() && run.folder.back() != '/')
+        run.folder += '/';
+    errorCode_ = 0;
+    processedCount_ = 0;
+    continueFlag_ = true;
+    if (!run.useStream && fs_->KindOf(ArchiveName) == PathKind::Missing)
+        return false;
+
+    BusyFlag busy(busy_);
+    try {
+        OpenForReading(run, ArchiveName);
+        ReadHeader(run, nullptr);
+    } catch (const std::runtime_error&) {
+        throw ArchiveError(ErrorMessage(errReadArchive));
+    }
+    bytesProcessed_ = 0;
+    try {
+        WalkRecords(run);
+    } catch (const std::exception&) {
+        FinishDestinationFile(run);
+        throw;
+    }
+    FinishDestinationFile(run);
+    run.volumeFile.reset();
+
+    const bool result = errorCode_ == 0 && continueFlag_;
+    ReportProgress("", 100);
+    busy_ = false;
+    if (errorCode_ != 0)
+        ReportError();
+    return result;
+}
+
+bool TBackupFile::TestArchive(const std::string& ArchiveName, std::vector<ArchiveDamage>& damage)
+{
+    ReadRun run(ReadRun::Purpose::Test, ArchiveName);
+    run.damage = &damage;
+    errorCode_ = 0;
+    processedCount_ = 0;
+    continueFlag_ = true;
+    const std::size_t before = damage.size();
+
+    BusyFlag busy(busy_);
+    try {
+        OpenForReading(run, ArchiveName);
+        ReadHeader(run, nullptr);
+    } catch (const std::runtime_error& e) {
+        damage.push_back({"", std::string("Cannot read archive: ") + e.what()});
+        return false;
+    }
+    bytesProcessed_ = 0;
+    bool complete = false;
+    try {
+        complete = WalkRecords(run);
+        if (!complete)
+            damage.push_back({"", "check stopped before the end of the archive"});
+    } catch (const std::runtime_error& e) {
+        if (run.atRecordStart && dynamic_cast<const StreamError*>(&e) != nullptr)
+            damage.push_back({"", "the archive ends without its end marker: the backup did not complete"});
+        else
+            damage.push_back({run.storedName, std::string(e.what()) + " in volume " + run.archiveName});
+    }
+    run.volumeFile.reset();
+    ReportProgress("", 100);
+    return complete && damage.size() == before;
+}
+
+}  // namespace arcovelo

@@ -1,0 +1,49 @@
+// The .bck layout: a flat sequence of little-endian 32-bit fields and
+// length-prefixed strings. Shared by the writer and the reader.
+#pragma once
+
+#include "codec.h"
+
+#include <cstdint>
+#include <string>
+
+namespace arcovelo::format {
+
+// "EC2" and a zero byte: the start of every block group.
+inline constexpr std::uint8_t kBlockTag[4] = {0x45, 0x43, 0x32, 0x00};
+// Name of the record holding the file-ID list.
+inline constexpr const char* kFileListName = "FILE:LIST";
+// A volume-change record is this marker plus three digits.
+inline constexpr const char* kVolumeMarker = "NEXT:DISK";
+inline constexpr std::int32_t kVolumeRecordLength = 12;
+// The archive name that selects the caller's stream instead of a file.
+inline constexpr const char* kStreamName = ":STREAM";
+// A chunk is begun only this far below MaxSize: one full chunk plus a margin,
+// so the chunk, the group end and a volume-change record still fit.
+inline constexpr std::int64_t kVolumeReserve = static_cast<std::int64_t>(kChunkSize) + 100;
+// Three digits name a volume: .002 to .999.
+inline constexpr unsigned kLastVolume = 999;
+// Largest name length a reader accepts: no file system has longer paths.
+inline constexpr std::int32_t kMaxNameLength = 64 * 1024;
+// Largest title a reader accepts.
+inline constexpr std::int32_t kMaxTitleLength = 1024 * 1024;
+// Largest file-ID list text GetArchiveInfo keeps in memory.
+inline constexpr std::int64_t kMaxFileListBytes = 256LL * 1024 * 1024;
+// The header's 32-bit fields hold at most this.
+inline constexpr std::int64_t kMaxHeaderValue = 0x7FFFFFFF;
+
+// The three digits of a volume number: the last three characters of "00"
+// followed by the number.
+std::string VolumeDigits(unsigned volume);
+
+// `current` with the extension of its last path component replaced by "."
+// and `digits`; a name without extension gets them appended.
+std::string NextVolumeName(const std::string& current, const std::string& digits);
+
+// True when `name` begins like a volume-change record.
+bool IsVolumeRecord(const std::string& name);
+// The three digits of a well-formed volume-change record; false for any
+// other shape (wrong length, not digits), which no writer produces.
+bool VolumeRecordDigits(const std::string& name, std::string& digits);
+
+}  // namespace arcovelo::format

@@ -1,0 +1,15 @@
+#include "host.h"
+
+#include <iostream>
+
+namespace arcovelo {
+
+bool HeadlessHost::AskForDisk(const std::string& text)
+{
+    std::cerr << text << " (no one to answer: cancelled)\n";
+    return false;
+}
+
+void HeadlessHost::ShowError(const std::string& text) { std::cerr << "Error: " << text << "\n"; }
+
+}  // namespace arcovelo

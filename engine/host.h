@@ -1,0 +1,30 @@
+// What the engine needs from the program hosting it: a disk prompt, an error
+// box and a chance to dispatch pending messages. The engine shows no window
+// itself; the window, the command line and tests each install their own host.
+#pragma once
+
+#include <string>
+
+namespace arcovelo {
+
+class BackupHost {
+public:
+    virtual ~BackupHost() = default;
+    // Modal information box "Information" with OK and Cancel; true for OK.
+    virtual bool AskForDisk(const std::string& text) = 0;
+    // Modal error box "Error" with one OK button.
+    virtual void ShowError(const std::string& text) = 0;
+    // Lets the host handle pending messages (painting, clicks) mid-operation.
+    virtual void ProcessMessages() = 0;
+};
+
+// A host that needs no user interface: prompts answer Cancel, errors go to
+// stderr, nothing is dispatched.
+class HeadlessHost : public BackupHost {
+public:
+    bool AskForDisk(const std::string& text) override;
+    void ShowError(const std::string& text) override;
+    void ProcessMessages() override {}
+};
+
+}  // namespace arcovelo

@@ -1,0 +1,72 @@
+#include "stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace arcovelo {
+
+void Stream::ReadBuffer(void* buffer, std::size_t count)
+{
+    if (count != 0 && Read(buffer, count) != count)
+        throw StreamError("Stream read error");
+}
+
+void Stream::WriteBuffer(const void* buffer, std::size_t count)
+{
+    if (count != 0 && Write(buffer, count) != count)
+        throw StreamError("Stream write error");
+}
+
+// Archive integers are 32-bit little-endian whatever the host's byte order.
+std::int32_t Stream::ReadInt32()
+{
+    std::uint8_t b[4];
+    ReadBuffer(b, 4);
+    return static_cast<std::int32_t>(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 |
+                                     std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24);
+}
+
+void Stream::WriteInt32(std::int32_t value)
+{
+    const auto v = static_cast<std::uint32_t>(value);
+    const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
+                               std::uint8_t(v >> 24)};
+    WriteBuffer(b, 4);
+}
+
+std::size_t MemoryStream::Read(void* buffer, std::size_t count)
+{
+    const auto size = static_cast<std::int64_t>(data_.size());
+    if (position_ >= size)
+        return 0;
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(size - position_, count));
+    std::memcpy(buffer, data_.data() + position_, n);
+    position_ += static_cast<std::int64_t>(n);
+    return n;
+}
+
+std::size_t MemoryStream::Write(const void* buffer, std::size_t count)
+{
+    const auto end = static_cast<std::size_t>(position_) + count;
+    if (end > data_.size())
+        data_.resize(end);
+    std::memcpy(data_.data() + position_, buffer, count);
+    position_ = static_cast<std::int64_t>(end);
+    return count;
+}
+
+std::int64_t MemoryStream::Seek(std::int64_t offset, SeekOrigin origin)
+{
+    std::int64_t base = 0;
+    if (origin == SeekOrigin::Current)
+        base = position_;
+    else if (origin == SeekOrigin::End)
+        base = Size();
+    const std::int64_t target = base + offset;
+    if (target < 0)
+        throw StreamError("Stream seek error");
+    position_ = target;
+    return position_;
+}
+
+}  // namespace arcovelo

@@ -1,0 +1,82 @@
+// Byte streams used by the archive engine: the archive itself, source files,
+// restored files and in-memory buffers all go through this one interface, so
+// tests can put a failing stream anywhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace arcovelo {
+
+// Raised by streams and file services; carries the system's or stream's message.
+class StreamError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class SeekOrigin { Begin, Current, End };
+
+class Stream {
+public:
+    virtual ~Stream() = default;
+
+    // Reads up to `count` bytes; returns how many were read (fewer only at the
+    // end of the data). Throws StreamError on an I/O error.
+    virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+    // Writes up to `count` bytes; returns how many were taken. Throws
+    // StreamError on an I/O error.
+    virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
+    // Moves the position and returns the new one. Throws StreamError.
+    virtual std::int64_t Seek(std::int64_t offset, SeekOrigin origin) = 0;
+    virtual std::int64_t Position() = 0;
+    virtual std::int64_t Size() = 0;
+
+    // Reads exactly `count` bytes or throws StreamError("Stream read error").
+    void ReadBuffer(void* buffer, std::size_t count);
+    // Writes exactly `count` bytes or throws StreamError("Stream write error").
+    void WriteBuffer(const void* buffer, std::size_t count);
+
+    std::int32_t ReadInt32();
+    void WriteInt32(std::int32_t value);
+};
+
+// A growable buffer in memory.
+class MemoryStream : public Stream {
+public:
+    MemoryStream() = default;
+    explicit MemoryStream(std::vector<std::uint8_t> bytes) : data_(std::move(bytes)) {}
+
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::size_t Write(const void* buffer, std::size_t count) override;
+    std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+    std::int64_t Position() override { return position_; }
+    std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+
+    const std::vector<std::uint8_t>& Bytes() const { return data_; }
+
+private:
+    std::vector<std::uint8_t> data_;
+    std::int64_t position_ = 0;
+};
+
+// Takes every byte written and keeps none: the destination of an archive check.
+class NullStream : public Stream {
+public:
+    std::size_t Read(void*, std::size_t) override { return 0; }
+    std::size_t Write(const void*, std::size_t count) override
+    {
+        size_ += static_cast<std::int64_t>(count);
+        return count;
+    }
+    std::int64_t Seek(std::int64_t, SeekOrigin) override { return size_; }
+    std::int64_t Position() override { return size_; }
+    std::int64_t Size() override { return size_; }
+
+private:
+    std::int64_t size_ = 0;
+};
+
+}  // namespace arcovelo

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Arcovelo needs to build, run and test.
+set -euo pipefail
+packages=(
+  g++ cmake ninja-build pkg-config
+  zlib1g-dev libsqlite3-dev
+  libgtest-dev
+  python3
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything from scratch and runs every test,
+# then runs the archive-reading tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+rm -rf build build-sanitize
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build
+ctest --test-dir build --output-on-failure -j2
+
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARCOVELO_SANITIZE=ON
+cmake --build build-sanitize --target engine_tests
+ctest --test-dir build-sanitize --output-on-failure -j2 -L engine
