@@ -1,0 +1,288 @@
+#include "test_support.h"
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace arcovelo::test {
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const fs::path& path, const std::string& text) { WriteBytes(path, {text.begin(), text.end()}); }
+
+std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed)
+{
+    std::mt19937 gen(seed);
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(gen());
+    return bytes;
+}
+
+std::vector<std::uint8_t> TextBytes(std::size_t size)
+{
+    static const std::string words = "backup restore archivio volume disco file cartella ";
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(words[(i * 7 + i / 13) % words.size()]);
+    return bytes;
+}
+
+void SetMtime(const fs::path& path, std::int64_t seconds)
+{
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+std::int64_t Mtime(const fs::path& path)
+{
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mtim.tv_sec;
+}
+
+bool ScriptedHost::AskForDisk(const std::string& text)
+{
+    prompts.push_back(text);
+    if (answers.empty())
+        return false;
+    const bool answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+}
+
+namespace {
+
+class FaultyStream : public FileStream {
+public:
+    FaultyStream(std::unique_ptr<FileStream> inner, std::string path, FaultyFileSystem& owner, bool source)
+        : inner_(std::move(inner)), path_(std::move(path)), owner_(owner), source_(source)
+    {
+    }
+    std::size_t Read(void* b, std::size_t n) override
+    {
+        Check(Op::Read);
+        return inner_->Read(b, n);
+    }
+    std::size_t Write(const void* b, std::size_t n) override
+    {
+        Check(Op::Write);
+        return inner_->Write(b, n);
+    }
+    std::int64_t Seek(std::int64_t o, SeekOrigin w) override { return inner_->Seek(o, w); }
+    std::int64_t Position() override { return inner_->Position(); }
+    std::int64_t Size() override { return inner_->Size() + (source_ ? owner_.extraReportedSize : 0); }
+    std::int32_t DateStamp() override { return inner_->DateStamp(); }
+    FileIdentity Identity() override { return inner_->Identity(); }
+    void Sync() override
+    {
+        Check(Op::Sync);
+        inner_->Sync();
+    }
+    void Close() override
+    {
+        if (closed_)
+            return;
+        closed_ = true;
+        inner_->Close();
+        Check(Op::Close);
+    }
+
+private:
+    void Check(Op op)
+    {
+        if (owner_.fail(op, path_))
+            throw StreamError("injected failure on " + path_);
+    }
+    std::unique_ptr<FileStream> inner_;
+    std::string path_;
+    FaultyFileSystem& owner_;
+    bool source_;
+    bool closed_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<FileStream> FaultyFileSystem::Wrap(std::unique_ptr<FileStream> inner, const std::string& path,
+                                                   bool source)
+{
+    return std::make_unique<FaultyStream>(std::move(inner), path, *this, source);
+}
+
+std::unique_ptr<FileStream> FaultyFileSystem::OpenRead(const std::string& p)
+{
+    if (fail(Op::OpenRead, p))
+        throw StreamError("Cannot open file \"" + p + "\". injected");
+    return Wrap(inner_->OpenRead(p), p, true);
+}
+
+std::unique_ptr<FileStream> FaultyFileSystem::Create(const std::string& p)
+{
+    if (fail(Op::Create, p))
+        throw StreamError("Cannot create file \"" + p + "\". injected");
+    return Wrap(inner_->Create(p), p, false);
+}
+
+std::unique_ptr<FileStream> FaultyFileSystem::CreateUnique(const std::string& f, const std::string& prefix,
+                                                           std::string& p)
+{
+    if (fail(Op::CreateTemp, f + "/" + prefix))
+        throw StreamError("Cannot create file \"" + f + "\". injected");
+    auto inner = inner_->CreateUnique(f, prefix, p);
+    return Wrap(std::move(inner), p, false);
+}
+
+std::unique_ptr<FileStream> FaultyFileSystem::CreateBeside(const std::string& path, std::string& temp)
+{
+    if (fail(Op::Create, path))
+        throw StreamError("Cannot create file \"" + path + "\". injected");
+    auto inner = inner_->CreateBeside(path, temp);
+    return Wrap(std::move(inner), temp, false);
+}
+
+void FaultyFileSystem::Rename(const std::string& from, const std::string& to)
+{
+    if (fail(Op::Rename, to))
+        throw StreamError("Cannot create file \"" + to + "\". injected");
+    inner_->Rename(from, to);
+}
+
+bool FaultyFileSystem::SetDateStamp(const std::string& p, std::int32_t s)
+{
+    return !fail(Op::SetDate, p) && inner_->SetDateStamp(p, s);
+}
+
+void FaultyFileSystem::ClearArchiveFlag(const std::string& p, const FileIdentity& id)
+{
+    if (!fail(Op::ClearFlag, p))
+        inner_->ClearArchiveFlag(p, id);
+}
+
+namespace {
+
+struct Cursor {
+    const std::vector<std::uint8_t>& bytes;
+    std::size_t at = 0;
+
+    std::int32_t Int()
+    {
+        if (at + 4 > bytes.size())
+            throw std::runtime_error("truncated at " + std::to_string(at));
+        const auto v = std::uint32_t(bytes[at]) | std::uint32_t(bytes[at + 1]) << 8 |
+                       std::uint32_t(bytes[at + 2]) << 16 | std::uint32_t(bytes[at + 3]) << 24;
+        at += 4;
+        return static_cast<std::int32_t>(v);
+    }
+    std::vector<std::uint8_t> Take(std::size_t n)
+    {
+        if (at + n > bytes.size())
+            throw std::runtime_error("truncated at " + std::to_string(at));
+        std::vector<std::uint8_t> out(bytes.begin() + std::ptrdiff_t(at), bytes.begin() + std::ptrdiff_t(at + n));
+        at += n;
+        return out;
+    }
+    std::string Text(std::size_t n)
+    {
+        const auto b = Take(n);
+        return {b.begin(), b.end()};
+    }
+};
+
+std::vector<ParsedChunk> ParseGroup(Cursor& c)
+{
+    if (c.Text(4) != std::string("EC2\0", 4))
+        throw std::runtime_error("bad block tag at " + std::to_string(c.at - 4));
+    std::vector<ParsedChunk> chunks;
+    for (std::int32_t n = c.Int(); n != 0; n = c.Int())
+        chunks.push_back({n, c.Take(static_cast<std::size_t>(n < 0 ? -n : n))});
+    return chunks;
+}
+
+}  // namespace
+
+ParsedArchive ParseVolume(const std::vector<std::uint8_t>& bytes, bool first)
+{
+    ParsedArchive a;
+    Cursor c{bytes};
+    if (first) {
+        a.title = c.Text(static_cast<std::size_t>(c.Int()));
+        a.totalSize = c.Int();
+        a.fileCount = c.Int();
+    } else {
+        a.records.push_back({"(continued)", 0, ParseGroup(c), false});
+    }
+    while (c.at < bytes.size()) {
+        const std::int32_t length = c.Int();
+        if (length == 0) {
+            a.endMarker = true;
+            break;
+        }
+        ParsedRecord r;
+        r.name = c.Text(static_cast<std::size_t>(length));
+        if (r.name.rfind("NEXT:DISK", 0) == 0) {
+            r.volumeChange = true;
+            a.records.push_back(r);
+            break;
+        }
+        r.stamp = c.Int();
+        r.chunks = ParseGroup(c);
+        a.records.push_back(r);
+    }
+    if (c.at != bytes.size())
+        throw std::runtime_error("bytes after the last record");
+    return a;
+}
+
+std::vector<std::uint8_t> DecodeChunks(const std::vector<ParsedChunk>& chunks)
+{
+    std::vector<std::uint8_t> out;
+    for (const auto& chunk : chunks) {
+        if (chunk.length < 0) {
+            out.insert(out.end(), chunk.payload.begin(), chunk.payload.end());
+            continue;
+        }
+        std::vector<std::uint8_t> plain(16384);
+        uLongf size = plain.size();
+        if (uncompress(plain.data(), &size, chunk.payload.data(), chunk.payload.size()) != Z_OK)
+            throw std::runtime_error("chunk does not decompress");
+        out.insert(out.end(), plain.begin(), plain.begin() + std::ptrdiff_t(size));
+    }
+    return out;
+}
+
+void EngineTest::SetUp()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    root = fs::temp_directory_path() /
+           ("arcovelo-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    native = MakeNativeFileSystem((root / "state" / "flags.sqlite").string());
+    host = std::make_shared<ScriptedHost>();
+    engine.SetFileSystem(native);
+    engine.SetHost(host);
+}
+
+void EngineTest::TearDown()
+{
+    std::error_code ignored;
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root, ignored);
+}
+
+}  // namespace arcovelo::test

@@ -1,0 +1,435 @@
+// The writer: archive layout byte for byte, chunk rules, expansion, incremental
+// selection, volumes, the file-ID list, errors and progress.
+#include "dosdate.h"
+#include "test_support.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace arcovelo::test {
+namespace {
+
+class BackupWriter : public EngineTest {
+protected:
+    std::string Archive(const std::string& name = "out.bck") const { return (root / name).string(); }
+    ParsedArchive BackupAndParse(const std::vector<std::string>& list)
+    {
+        EXPECT_TRUE(engine.Backup(list, Archive()));
+        return ParseVolume(ReadBytes(Archive()));
+    }
+    std::vector<std::string> RecordNames(const ParsedArchive& a) const
+    {
+        std::vector<std::string> names;
+        for (const auto& r : a.records)
+            names.push_back(r.name);
+        return names;
+    }
+};
+
+TEST_F(BackupWriter, writesTheWorkedLayoutByteForByte)
+{
+    const auto file = root / "a.txt";
+    WriteText(file, "abc");
+    engine.SetBackupTitle("Predefinito");
+    ASSERT_TRUE(engine.Backup({file.string()}, Archive()));
+
+    const auto bytes = ReadBytes(Archive());
+    const std::string name = file.string();
+    const std::size_t n = name.size();
+    ParsedArchive a = ParseVolume(bytes);
+    ASSERT_EQ(a.records.size(), 1u);
+    const std::int32_t c = a.records[0].chunks.at(0).length;
+    ASSERT_GT(c, 0);
+    // Offsets of the worked layout, shifted by the name's length beyond 8.
+    const std::size_t shift = n - 8;
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<std::uint8_t>{11, 0, 0, 0}));
+    EXPECT_EQ(std::string(bytes.begin() + 4, bytes.begin() + 0x0F), "Predefinito");
+    EXPECT_EQ(a.totalSize, 3);
+    EXPECT_EQ(a.fileCount, 1);
+    EXPECT_EQ(bytes[0x17], n);
+    EXPECT_EQ(std::string(bytes.begin() + 0x1B, bytes.begin() + 0x1B + std::ptrdiff_t(n)), name);
+    EXPECT_EQ(a.records[0].stamp, DosStampFromTime(Mtime(file)));
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 0x27 + shift, bytes.begin() + 0x2B + shift),
+              (std::vector<std::uint8_t>{0x45, 0x43, 0x32, 0x00}));
+    EXPECT_EQ(bytes.size(), 0x33 + shift + c + 4);
+    for (std::size_t i = 0x2F + shift + c; i < bytes.size(); ++i)
+        EXPECT_EQ(bytes[i], 0) << "group end and end marker";
+    EXPECT_EQ(DecodeChunks(a.records[0].chunks), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+}
+
+TEST_F(BackupWriter, chunkIsAZlibStreamThatPythonDecompresses)
+{
+    WriteText(root / "a.txt", "abc");
+    const auto a = BackupAndParse({(root / "a.txt").string()});
+    const auto& payload = a.records.at(0).chunks.at(0).payload;
+    WriteBytes(root / "chunk.z", payload);
+    const std::string cmd = "python3 -c \"import zlib,sys; sys.exit(0 if zlib.decompress(open('" +
+                            (root / "chunk.z").string() + "','rb').read())==b'abc' else 1)\"";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+TEST_F(BackupWriter, storesChunksRawExactlyWhenTheirStreamWouldNotFit)
+{
+    WriteBytes(root / "random.bin", RandomBytes(16384 + 100));
+    WriteText(root / "empty.txt", "");
+    const auto a = BackupAndParse({(root / "random.bin").string(), (root / "empty.txt").string()});
+    ASSERT_EQ(a.records.size(), 2u);
+    const auto& chunks = a.records[0].chunks;
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].length, -16384);
+    EXPECT_GT(chunks[1].length, 100) << "a short incompressible chunk still fits as a stream";
+    EXPECT_EQ(DecodeChunks(chunks), RandomBytes(16384 + 100));
+    EXPECT_TRUE(a.records[1].chunks.empty()) << "an empty file has just the tag and the group end";
+    EXPECT_TRUE(a.endMarker);
+}
+
+TEST_F(BackupWriter, levelNoneStoresFullChunksRawAndShortOnesAsStoredStreams)
+{
+    WriteBytes(root / "text.txt", TextBytes(16384 + 10));
+    engine.SetCompressionLevel(clNone);
+    const auto a = BackupAndParse({(root / "text.txt").string()});
+    const auto& chunks = a.records.at(0).chunks;
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].length, -16384);
+    EXPECT_GT(chunks[1].length, 10);
+    EXPECT_LT(chunks[1].length, 30);
+    EXPECT_EQ(DecodeChunks(chunks), TextBytes(16384 + 10));
+}
+
+TEST_F(BackupWriter, eachLevelRoundTripsThroughZlib)
+{
+    const auto data = TextBytes(100000);
+    WriteBytes(root / "t.txt", data);
+    std::vector<std::size_t> sizes;
+    for (auto level : {clFastest, clNone, clDefault, clMax}) {
+        engine.SetCompressionLevel(level);
+        const auto a = BackupAndParse({(root / "t.txt").string()});
+        EXPECT_EQ(DecodeChunks(a.records.at(0).chunks), data);
+        sizes.push_back(ReadBytes(Archive()).size());
+    }
+    EXPECT_GT(sizes[1], sizes[0]) << "stored is larger than fastest";
+    EXPECT_LE(sizes[3], sizes[0]) << "max is no larger than fastest";
+}
+
+TEST_F(BackupWriter, emptyListWritesHeaderAndEndMarker)
+{
+    const auto a = BackupAndParse({(root / "nothing*.txt").string()});
+    EXPECT_EQ(a.totalSize, 0);
+    EXPECT_EQ(a.fileCount, 0);
+    EXPECT_TRUE(a.records.empty());
+    EXPECT_TRUE(a.endMarker);
+    EXPECT_EQ(engine.CompressionRate(), 0);
+}
+
+TEST_F(BackupWriter, expandsMasksRecursivelyDepthFirstSkippingHiddenFolders)
+{
+    const auto d = root / "dati";
+    for (const char* f : {"a.txt", "b.doc", ".hidden.txt", "sub/c.txt", "sub/deeper/d.txt", "sub/e.doc",
+                          ".secret/s.txt", "zz/f.txt"})
+        WriteText(d / f, f);
+    fs::create_directory_symlink(d / "sub", d / "loop");
+    engine.SetSaveFileID(false);
+    const auto a = BackupAndParse({(d / "*.txt").string() + " /s"});
+    const std::string p = d.string() + "/";
+    EXPECT_EQ(RecordNames(a), (std::vector<std::string>{p + "sub/deeper/d.txt", p + "sub/c.txt", p + "zz/f.txt",
+                                                        p + ".hidden.txt", p + "a.txt"}));
+}
+
+TEST_F(BackupWriter, onlyATrailingBlankSlashSMarksRecursion)
+{
+    WriteText(root / "src" / "a.txt", "a");
+    WriteText(root / "src" / "sub" / "b.txt", "b");
+    const auto a = BackupAndParse({(root / "src" / "a.txt").string(), (root / "src" / "*.txt").string() + "  /S"});
+    EXPECT_EQ(RecordNames(a), (std::vector<std::string>{(root / "src/a.txt").string(), (root / "src/sub/b.txt").string()}))
+        << "the /s inside /src is no marker, and a.txt appears once";
+}
+
+TEST_F(BackupWriter, resolvesRelativeEntriesAndLeavesTheArchiveOut)
+{
+    WriteText(root / "w" / "one.txt", "1");
+    WriteText(root / "w" / "out.bck", "old archive");
+    const auto cwd = fs::current_path();
+    fs::current_path(root / "w");
+    const bool ok = engine.Backup({"*.*", "./one.txt"}, "out.bck");
+    fs::current_path(cwd);
+    ASSERT_TRUE(ok);
+    const auto a = ParseVolume(ReadBytes(root / "w" / "out.bck"));
+    EXPECT_EQ(RecordNames(a), (std::vector<std::string>{(root / "w" / "one.txt").string()}));
+}
+
+TEST_F(BackupWriter, neverArchivesFifosOrFolders)
+{
+    WriteText(root / "d" / "f.txt", "f");
+    ASSERT_EQ(mkfifo((root / "d" / "pipe").c_str(), 0600), 0);
+    fs::create_directory(root / "d" / "folder");
+    const auto a = BackupAndParse({(root / "d" / "*").string()});
+    EXPECT_EQ(RecordNames(a), (std::vector<std::string>{(root / "d" / "f.txt").string()}));
+}
+
+TEST_F(BackupWriter, incrementalTakesOnlyChangedFilesAndTheFlagsSurviveARestart)
+{
+    WriteText(root / "d" / "a.txt", "a");
+    WriteText(root / "d" / "b.txt", "b");
+    const std::vector<std::string> list{(root / "d" / "*.txt").string()};
+    engine.SetBackupMode(bmIncremental);
+    EXPECT_EQ(BackupAndParse(list).records.size(), 2u) << "never backed up: both flagged";
+    EXPECT_TRUE(BackupAndParse(list).records.empty()) << "flags cleared by the first run";
+
+    WriteText(root / "d" / "b.txt", "changed");
+    TBackupFile restarted;
+    restarted.SetFileSystem(MakeNativeFileSystem((root / "state" / "flags.sqlite").string()));
+    restarted.SetBackupMode(bmIncremental);
+    ASSERT_TRUE(restarted.Backup(list, Archive()));
+    EXPECT_EQ(RecordNames(ParseVolume(ReadBytes(Archive()))), (std::vector<std::string>{(root / "d" / "b.txt").string()}));
+}
+
+TEST_F(BackupWriter, backupModeAndAttributesFollowTheirRules)
+{
+    EXPECT_FALSE(engine.SetArchiveFlag());
+    engine.SetBackupMode(bmIncremental);
+    EXPECT_TRUE(engine.SetArchiveFlag());
+    engine.SetBackupMode(bmAll);
+    EXPECT_TRUE(engine.SetArchiveFlag()) << "bmAll leaves it on";
+    engine.SetBackupMode(bmIncremental);
+    engine.SetSetArchiveFlag(false);
+    engine.SetBackupMode(bmIncremental);
+    EXPECT_FALSE(engine.SetArchiveFlag()) << "same value changes nothing";
+    engine.SetVersion("9.99");
+    EXPECT_EQ(engine.Version(), "5.00");
+    EXPECT_EQ(engine.CompressionRate(), 0);
+}
+
+TEST_F(BackupWriter, keepsTheFlagOfAFileCutShort)
+{
+    WriteBytes(root / "big.bin", RandomBytes(100000));
+    WriteText(root / "small.txt", "s");
+    engine.SetBackupMode(bmIncremental);
+    engine.OnProgress = [](TBackupFile* e, const std::string& f, TPercentage, bool& cont) {
+        if (f.find("big.bin") != std::string::npos && e->BytesProcessed() >= 32768)
+            cont = false;
+    };
+    EXPECT_FALSE(engine.Backup({(root / "small.txt").string(), (root / "big.bin").string()}, Archive()));
+    EXPECT_FALSE(native->ArchiveFlag((root / "small.txt").string()));
+    EXPECT_TRUE(native->ArchiveFlag((root / "big.bin").string())) << "the archive does not hold it whole";
+}
+
+TEST_F(BackupWriter, fileListIsTheFirstRecordAndTheTemporaryFileIsGone)
+{
+    WriteText(root / "d" / "a.txt", "hello");
+    WriteBytes(root / "d" / "b.bin", RandomBytes(20000));
+    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    fs::create_directories(root / "tmp");
+    engine.SetSaveFileID(true);
+    std::vector<std::string> progressFiles;
+    engine.OnProgress = [&](TBackupFile*, const std::string& f, TPercentage, bool&) { progressFiles.push_back(f); };
+    const auto a = BackupAndParse({(root / "d" / "*").string()});
+    unsetenv("TMPDIR");
+
+    ASSERT_EQ(a.records.size(), 3u);
+    EXPECT_EQ(a.records[0].name, "FILE:LIST");
+    const auto text = DecodeChunks(a.records[0].chunks);
+    const std::string pa = (root / "d" / "a.txt").string();
+    const std::string pb = (root / "d" / "b.bin").string();
+    const std::string expected = pa + "\t" + std::to_string(DosStampFromTime(Mtime(root / "d" / "a.txt"))) + "=5\r\n" +
+                                 pb + "\t" + std::to_string(DosStampFromTime(Mtime(root / "d" / "b.bin"))) + "=20000\r\n";
+    EXPECT_EQ(std::string(text.begin(), text.end()), expected);
+    EXPECT_EQ(a.fileCount, 2);
+    EXPECT_EQ(a.totalSize, 20005 + std::int32_t(expected.size()));
+    EXPECT_EQ(engine.ProcessedCount(), 2);
+    EXPECT_TRUE(fs::is_empty(root / "tmp")) << "the FID file is deleted";
+    ASSERT_GE(progressFiles.size(), 3u);
+    EXPECT_EQ(progressFiles[1].rfind((root / "tmp" / "FID").string(), 0), 0u) << "the list's progress names its file";
+}
+
+TEST_F(BackupWriter, splitsIntoVolumesBelowMaxSizeAndAsksForEachDisk)
+{
+    WriteBytes(root / "d" / "r1.bin", RandomBytes(1500000, 1));
+    WriteBytes(root / "d" / "r2.bin", RandomBytes(1500000, 2));
+    engine.SetMaxSize(1400000);
+    std::vector<int> disks;
+    engine.OnNeedDisk = [&](TBackupFile*, std::uint16_t disk, bool& cont) {
+        disks.push_back(disk);
+        cont = true;
+    };
+    ASSERT_TRUE(engine.Backup({(root / "d" / "*.bin").string()}, Archive("set.bck")));
+    EXPECT_EQ(disks, (std::vector<int>{2, 3}));
+    std::vector<std::uint8_t> joined;
+    const char* names[] = {"set.bck", "set.002", "set.003"};
+    for (int v = 0; v < 3; ++v) {
+        const auto bytes = ReadBytes(root / names[v]);
+        EXPECT_LE(bytes.size(), 1400000u);
+        const auto a = ParseVolume(bytes, v == 0);
+        if (v > 0)
+            EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), std::string("EC2\0", 4));
+        if (v < 2)
+            EXPECT_EQ(a.records.back().name, "NEXT:DISK00" + std::to_string(v + 2));
+        EXPECT_EQ(a.endMarker, v == 2);
+        for (const auto& r : a.records)
+            if (r.name.find("r1.bin") != std::string::npos || (r.name == "(continued)" && v == 1)) {
+                const auto part = DecodeChunks(r.chunks);
+                joined.insert(joined.end(), part.begin(), part.end());
+            }
+    }
+    EXPECT_EQ(joined, RandomBytes(1500000, 1)) << "r1 starts in volume 1 and continues in volume 2";
+    EXPECT_FALSE(fs::exists(root / "set.004"));
+}
+
+TEST_F(BackupWriter, cancellingAtTheDiskPromptKeepsEarlierVolumesAndReportsNothing)
+{
+    WriteBytes(root / "r.bin", RandomBytes(3000000));
+    engine.SetMaxSize(1400000);
+    host->answers = {true};
+    EXPECT_FALSE(engine.Backup({(root / "r.bin").string()}, Archive("set.bck")));
+    EXPECT_EQ(host->prompts, (std::vector<std::string>{"Please insert disk 2 and click OK to continue.",
+                                                       "Please insert disk 3 and click OK to continue."}));
+    EXPECT_TRUE(host->errors.empty());
+    EXPECT_EQ(engine.ErrorCode(), 0);
+    EXPECT_TRUE(fs::exists(root / "set.002"));
+    EXPECT_FALSE(fs::exists(root / "set.003"));
+    EXPECT_EQ(ParseVolume(ReadBytes(root / "set.002"), false).records.back().name, "NEXT:DISK003");
+}
+
+TEST_F(BackupWriter, stopsWithCode4InsteadOfNamingVolume1000)
+{
+    WriteBytes(root / "r.bin", RandomBytes(100));
+    engine.SetMaxSize(16484);  // admits no chunk into any volume
+    int asked = 0;
+    engine.OnNeedDisk = [&](TBackupFile*, std::uint16_t, bool& cont) { cont = ++asked < 5000; };
+    std::vector<int> errors;
+    engine.OnError = [&](TBackupFile*, int code, const std::string&) { errors.push_back(code); };
+    EXPECT_FALSE(engine.Backup({(root / "r.bin").string()}, Archive("v.bck")));
+    EXPECT_EQ(asked, 998);
+    EXPECT_EQ(errors, (std::vector<int>{4}));
+    EXPECT_TRUE(fs::exists(root / "v.999"));
+    EXPECT_FALSE(fs::exists(root / "v.000"));
+}
+
+TEST_F(BackupWriter, aStreamArchiveIsNeverSplit)
+{
+    WriteBytes(root / "r.bin", RandomBytes(100000));
+    MemoryStream out;
+    engine.SetOutStream(&out);
+    engine.SetMaxSize(16484);
+    ASSERT_TRUE(engine.Backup({(root / "r.bin").string()}, ":STREAM"));
+    const auto a = ParseVolume(out.Bytes());
+    EXPECT_EQ(DecodeChunks(a.records.at(0).chunks), RandomBytes(100000));
+    EXPECT_TRUE(host->prompts.empty());
+}
+
+TEST_F(BackupWriter, reportsProgressFromZeroThroughEachChunkToHundred)
+{
+    WriteBytes(root / "a.bin", TextBytes(40000));
+    const std::string name = (root / "a.bin").string();
+    std::vector<std::pair<std::string, int>> calls;
+    engine.OnProgress = [&](TBackupFile*, const std::string& f, TPercentage p, bool&) { calls.emplace_back(f, p); };
+    ASSERT_TRUE(engine.Backup({name}, Archive()));
+    const std::vector<std::pair<std::string, int>> expected{
+        {"", 0}, {name, 40}, {name, 81}, {name, 100}, {"", 100}};
+    EXPECT_EQ(calls, expected);
+    EXPECT_GE(host->yields, 3);
+}
+
+TEST_F(BackupWriter, stopFromTheProgressCallbackLeavesNoEndMarker)
+{
+    WriteBytes(root / "a.bin", TextBytes(40000));
+    WriteBytes(root / "b.bin", TextBytes(40000));
+    engine.OnProgress = [](TBackupFile* e, const std::string& f, TPercentage, bool&) {
+        if (!f.empty())
+            e->Stop();
+    };
+    EXPECT_FALSE(engine.Backup({(root / "*.bin").string()}, Archive()));
+    const auto a = ParseVolume(ReadBytes(Archive()));
+    EXPECT_FALSE(a.endMarker);
+    ASSERT_EQ(a.records.size(), 1u);
+    EXPECT_EQ(a.records[0].chunks.size(), 1u);
+    EXPECT_EQ(engine.ProcessedCount(), 1) << "a file cut short by Stop still counts";
+    EXPECT_FALSE(engine.Busy());
+}
+
+TEST_F(BackupWriter, compressionRateCanBeNegativeForTinyFiles)
+{
+    for (int i = 0; i < 5; ++i)
+        WriteText(root / ("t" + std::to_string(i) + ".txt"), "x");
+    ASSERT_TRUE(engine.Backup({(root / "*.txt").string()}, Archive()));
+    EXPECT_EQ(engine.TotalSize(), 5);
+    EXPECT_EQ(engine.CompressionRate(), 100 - engine.BytesWritten() * 100 / 5);
+    EXPECT_LT(engine.CompressionRate(), 0);
+}
+
+TEST_F(BackupWriter, aFileThatShrinksEndsAtItsRealEnd)
+{
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    faulty->extraReportedSize = 50000;
+    engine.SetFileSystem(faulty);
+    WriteBytes(root / "a.bin", TextBytes(20000));
+    const auto a = BackupAndParse({(root / "a.bin").string()});
+    EXPECT_EQ(DecodeChunks(a.records.at(0).chunks), TextBytes(20000));
+    EXPECT_TRUE(a.endMarker);
+}
+
+struct FaultCase {
+    const char* label;
+    Op op;
+    const char* pathPart;
+    int code;
+    const char* message;
+    bool endMarkerWritten;  // a failed flush comes after the end marker
+};
+
+class BackupFaults : public BackupWriter, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(BackupFaults, reportTheirCodeOnceAfterTheFinalProgress)
+{
+    const FaultCase c = GetParam();
+    WriteBytes(root / "d" / "a.bin", TextBytes(50000));
+    WriteBytes(root / "d" / "b.bin", TextBytes(50000));
+    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    fs::create_directories(root / "tmp");
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    int writes = 0;
+    faulty->fail = [&](Op op, const std::string& path) {
+        if (op != c.op || path.find(c.pathPart) == std::string::npos)
+            return false;
+        return op != Op::Write || ++writes == 8;  // the first chunk
+    };
+    engine.SetFileSystem(faulty);
+    engine.SetSaveFileID(true);
+    std::vector<std::string> events;
+    engine.OnProgress = [&](TBackupFile*, const std::string& f, TPercentage p, bool&) {
+        if (f.empty())
+            events.push_back("progress " + std::to_string(p));
+    };
+    engine.OnError = [&](TBackupFile*, int code, const std::string& msg) {
+        events.push_back(std::to_string(code) + " " + msg);
+    };
+    EXPECT_FALSE(engine.Backup({(root / "d" / "*.bin").string()}, Archive()));
+    unsetenv("TMPDIR");
+    EXPECT_EQ(events, (std::vector<std::string>{"progress 0", "progress 100",
+                                                std::to_string(c.code) + " " + c.message}));
+    EXPECT_TRUE(host->errors.empty()) << "OnError replaces the box";
+    EXPECT_EQ(ParseVolume(ReadBytes(Archive())).endMarker, c.endMarkerWritten);
+    EXPECT_TRUE(fs::is_empty(root / "tmp")) << "no FID file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, BackupFaults,
+    ::testing::Values(FaultCase{"sourceUnreadable", Op::Read, "b.bin", 1, "Cannot read file", false},
+                      FaultCase{"archiveWriteFails", Op::Write, "out.bck", 4, "Cannot write to archive", false},
+                      FaultCase{"archiveSyncFails", Op::Sync, "out.bck", 4, "Cannot write to archive", true},
+                      FaultCase{"temporaryFileFails", Op::CreateTemp, "FID", 7,
+                                "Cannot create temporary file to save the file IDs", false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(BackupWriter, withoutOnErrorTheHostShowsTheMessage)
+{
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    faulty->fail = [](Op op, const std::string&) { return op == Op::Create; };
+    engine.SetFileSystem(faulty);
+    EXPECT_FALSE(engine.Backup({}, Archive()));
+    EXPECT_EQ(host->errors, (std::vector<std::string>{"Cannot write to archive"}));
+}
+
+}  // namespace
+}  // namespace arcovelo::test

@@ -1,0 +1,116 @@
+// Shared helpers of the engine tests: a scratch folder per test, file helpers,
+// a scripted host, a failing file system and a small independent archive parser.
+#pragma once
+
+#include "backup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace arcovelo::test {
+
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& path);
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes);
+void WriteText(const fs::path& path, const std::string& text);
+// Bytes that zlib cannot shrink.
+std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed = 1);
+// Bytes that compress well.
+std::vector<std::uint8_t> TextBytes(std::size_t size);
+// Sets a file's modification time to `seconds` since the epoch.
+void SetMtime(const fs::path& path, std::int64_t seconds);
+std::int64_t Mtime(const fs::path& path);
+
+// Answers disk prompts from a script and records every text it was shown.
+class ScriptedHost : public BackupHost {
+public:
+    bool AskForDisk(const std::string& text) override;
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+    void ProcessMessages() override { ++yields; }
+
+    std::vector<bool> answers;  // taken in order; Cancel once they run out
+    std::vector<std::string> prompts;
+    std::vector<std::string> errors;
+    int yields = 0;
+};
+
+// Wraps a file system; every operation is first offered to `fail`, which
+// answers true to make it fail as the system would.
+enum class Op { OpenRead, Create, CreateTemp, Read, Write, Sync, Close, SetDate, ClearFlag, Rename };
+class FaultyFileSystem : public FileSystem {
+public:
+    explicit FaultyFileSystem(std::shared_ptr<FileSystem> inner) : inner_(std::move(inner)) {}
+    std::function<bool(Op, const std::string& path)> fail = [](Op, const std::string&) { return false; };
+    // Added to the size a source file reports, to imitate a file that shrinks.
+    std::int64_t extraReportedSize = 0;
+
+    std::vector<std::string> ListFiles(const std::string& f, const std::string& m) override { return inner_->ListFiles(f, m); }
+    std::vector<std::string> ListFolders(const std::string& f) override { return inner_->ListFolders(f); }
+    std::string AbsolutePath(const std::string& p) override { return inner_->AbsolutePath(p); }
+    std::string ResolveLinks(const std::string& p) override { return inner_->ResolveLinks(p); }
+    bool FileExists(const std::string& p) override { return inner_->FileExists(p); }
+    bool FolderExists(const std::string& p) override { return inner_->FolderExists(p); }
+    PathKind KindOf(const std::string& p) override { return inner_->KindOf(p); }
+    std::int32_t FileAge(const std::string& p) override { return inner_->FileAge(p); }
+    bool CanWrite(const std::string& p) override { return inner_->CanWrite(p); }
+    std::unique_ptr<FileStream> OpenRead(const std::string& p) override;
+    std::unique_ptr<FileStream> Create(const std::string& p) override;
+    std::unique_ptr<FileStream> CreateUnique(const std::string& f, const std::string& prefix, std::string& p) override;
+    std::unique_ptr<FileStream> CreateBeside(const std::string& p, std::string& temp) override;
+    std::string TempFolder() override { return inner_->TempFolder(); }
+    bool CreateFolder(const std::string& p) override { return inner_->CreateFolder(p); }
+    bool DeleteFile(const std::string& p) override { return inner_->DeleteFile(p); }
+    void Rename(const std::string& from, const std::string& to) override;
+    void SyncFolder(const std::string& p) override { inner_->SyncFolder(p); }
+    bool SetDateStamp(const std::string& p, std::int32_t s) override;
+    bool ArchiveFlag(const std::string& p) override { return inner_->ArchiveFlag(p); }
+    void ClearArchiveFlag(const std::string& p, const FileIdentity& id) override;
+
+private:
+    std::unique_ptr<FileStream> Wrap(std::unique_ptr<FileStream> inner, const std::string& path, bool source);
+    std::shared_ptr<FileSystem> inner_;
+};
+
+// An archive as the tests see it, parsed without the engine's reader.
+struct ParsedChunk {
+    std::int32_t length = 0;
+    std::vector<std::uint8_t> payload;
+};
+struct ParsedRecord {
+    std::string name;
+    std::int32_t stamp = 0;
+    std::vector<ParsedChunk> chunks;  // empty for a volume-change record
+    bool volumeChange = false;
+};
+struct ParsedArchive {
+    std::string title;
+    std::int32_t totalSize = 0;
+    std::int32_t fileCount = 0;
+    std::vector<ParsedRecord> records;
+    bool endMarker = false;
+};
+// Parses one volume (`first` false: a continuation volume, which starts with a
+// block group and no header). Throws std::runtime_error on a malformed layout.
+ParsedArchive ParseVolume(const std::vector<std::uint8_t>& bytes, bool first = true);
+// Decodes a parsed record's chunks back to the file's bytes.
+std::vector<std::uint8_t> DecodeChunks(const std::vector<ParsedChunk>& chunks);
+
+// A scratch folder removed after the test; archive flags kept inside it.
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    fs::path root;
+    std::shared_ptr<FileSystem> native;
+    std::shared_ptr<ScriptedHost> host;
+    TBackupFile engine;
+};
+
+}  // namespace arcovelo::test
