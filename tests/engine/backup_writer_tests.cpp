@@ -409,7 +409,13 @@ TEST_P(BackupFaults, reportTheirCodeOnceAfterTheFinalProgress)
     EXPECT_EQ(events, (std::vector<std::string>{"progress 0", "progress 100",
                                                 std::to_string(c.code) + " " + c.message}));
     EXPECT_TRUE(host->errors.empty()) << "OnError replaces the box";
-    EXPECT_EQ(ParseVolume(ReadBytes(Archive())).endMarker, c.endMarkerWritten);
+    bool endMarker = false;
+    try {
+        endMarker = ParseVolume(ReadBytes(Archive())).endMarker;
+    } catch (const std::runtime_error&) {
+        endMarker = false;  // cut off inside a record
+    }
+    EXPECT_EQ(endMarker, c.endMarkerWritten);
     EXPECT_TRUE(fs::is_empty(root / "tmp")) << "no FID file left";
 }
 
