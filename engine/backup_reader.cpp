@@ -471,6 +471,11 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
     try {
         WalkRecords(run);
     } catch (const std::exception&) {
+        // An archive that ends right after a record, without end marker, was
+        // cut short while that record was written: its group end does not
+        // prove the file whole, so it is not put in place.
+        if (run.atRecordStart)
+            run.destComplete = false;
         FinishDestinationFile(run);
         throw;
     }

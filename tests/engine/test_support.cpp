@@ -16,6 +16,12 @@ std::vector<std::uint8_t> ReadBytes(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string ReadText(const fs::path& path)
+{
+    const auto bytes = ReadBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
 void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
 {
     fs::create_directories(path.parent_path());

@@ -18,6 +18,7 @@ namespace arcovelo::test {
 namespace fs = std::filesystem;
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& path);
+std::string ReadText(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes);
 void WriteText(const fs::path& path, const std::string& text);
 // Bytes that zlib cannot shrink.

@@ -1,0 +1,411 @@
+// The reader: round trips, restore modes and callbacks, volumes, archive info,
+// incomplete archives and the archive check.
+#include "dosdate.h"
+#include "test_support.h"
+
+#include <map>
+
+namespace arcovelo::test {
+namespace {
+
+using Tree = std::map<std::string, std::vector<std::uint8_t>>;  // relative path -> content
+
+class Restore : public EngineTest {
+protected:
+    // Writes `tree` below root/src with distinct old dates.
+    void MakeTree(const Tree& tree)
+    {
+        std::int64_t t = 1700000000;
+        for (const auto& [path, bytes] : tree) {
+            WriteBytes(src() / path, bytes);
+            SetMtime(src() / path, t += 3600 + 7);
+        }
+    }
+    fs::path src() const { return root / "src"; }
+    std::string Archive(const std::string& name = "a.bck") const { return (root / name).string(); }
+    bool BackupTree() { return engine.Backup({(src() / "*.*").string() + " /s"}, Archive()); }
+
+    // Every file of `tree` at `base` / (its path, or just its name when `flat`),
+    // with its content and its date to two seconds.
+    void ExpectRestored(const Tree& tree, const fs::path& base, bool flat)
+    {
+        for (const auto& [path, bytes] : tree) {
+            const fs::path at = base / (flat ? fs::path(path).filename() : fs::path(path));
+            ASSERT_TRUE(fs::exists(at)) << at;
+            EXPECT_EQ(ReadBytes(at), bytes) << at;
+            EXPECT_NEAR(double(Mtime(at)), double(Mtime(src() / path)), 1.0) << at;
+        }
+    }
+    std::string Relative(const fs::path& p) const { return fs::relative(p, "/").string(); }
+};
+
+Tree SampleTree()
+{
+    return {{"empty.txt", {}},
+            {"b16383.bin", RandomBytes(16383, 2)},
+            {"sub/b16384.bin", RandomBytes(16384, 3)},
+            {"sub/b16385.txt", TextBytes(16385)},
+            {"sub/deep/b32768.txt", TextBytes(32768)},
+            {"big.txt", TextBytes(1200000)},
+            {"other/random.bin", RandomBytes(1300000, 4)}};
+}
+
+struct RoundTripCase {
+    const char* label;
+    TCompressionLevel level;
+    bool fileList;
+    std::int32_t maxSize;
+};
+
+class RoundTrip : public Restore, public ::testing::WithParamInterface<RoundTripCase> {};
+
+TEST_P(RoundTrip, restoresEveryFileByteIdenticalWithItsDateEverywhere)
+{
+    const auto c = GetParam();
+    const Tree tree = SampleTree();
+    MakeTree(tree);
+    engine.SetCompressionLevel(c.level);
+    engine.SetSaveFileID(c.fileList);
+    engine.SetMaxSize(c.maxSize);
+    engine.OnNeedDisk = [](TBackupFile*, std::uint16_t, bool& cont) { cont = true; };
+    ASSERT_TRUE(BackupTree());
+    EXPECT_EQ(engine.FileCount(), 7);
+
+    engine.SetRestoreFullPath(true);
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "full").string()));
+    EXPECT_EQ(engine.ProcessedCount(), 7);
+    ExpectRestored(tree, root / "full" / Relative(src()), false);
+
+    engine.SetRestoreFullPath(false);
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "flat").string() + "/"));
+    ExpectRestored(tree, root / "flat", true);
+
+    // Back to the stored paths, over changed files and into a removed folder.
+    for (const auto& [path, bytes] : tree)
+        WriteText(src() / path, "overwritten");
+    fs::remove_all(src() / "sub");
+    ASSERT_TRUE(engine.Restore(Archive(), ""));
+    for (const auto& [path, bytes] : tree)
+        EXPECT_EQ(ReadBytes(src() / path), bytes) << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, RoundTrip,
+                         ::testing::Values(RoundTripCase{"fastestWithList", clFastest, true, 0},
+                                           RoundTripCase{"noneWithoutList", clNone, false, 0},
+                                           RoundTripCase{"defaultWithList", clDefault, true, 0},
+                                           RoundTripCase{"maxInVolumes", clMax, true, 1400000},
+                                           RoundTripCase{"fastestInSmallVolumes", clFastest, false, 300000}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(Restore, tenThousandSmallFilesRoundTrip)
+{
+    Tree tree;
+    for (int i = 0; i < 10000; ++i)
+        tree["d" + std::to_string(i % 10) + "/f" + std::to_string(i) + ".txt"] = TextBytes(std::size_t(i % 50));
+    for (const auto& [path, bytes] : tree)
+        WriteBytes(src() / path, bytes);
+    engine.SetSaveFileID(true);
+    ASSERT_TRUE(BackupTree());
+    engine.SetRestoreFullPath(true);
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "out").string()));
+    EXPECT_EQ(engine.ProcessedCount(), 10000);
+    for (const auto& [path, bytes] : tree)
+        ASSERT_EQ(ReadBytes(root / "out" / Relative(src()) / path), bytes) << path;
+}
+
+struct ModeCase {
+    TRestoreMode mode;
+    const char* destination;  // "missing", "older", "same", "newer"
+    bool written;
+};
+
+class RestoreModes : public Restore, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(RestoreModes, decideByTheDestinationAndSignedStamps)
+{
+    const auto c = GetParam();
+    WriteText(src() / "f.txt", "archived");
+    SetMtime(src() / "f.txt", 1700000000);
+    ASSERT_TRUE(BackupTree());
+    const fs::path dest = root / "dest" / "f.txt";
+    const std::string d = c.destination;
+    if (d != "missing") {
+        WriteText(dest, "present");
+        SetMtime(dest, 1700000000 + (d == "older" ? -100 : d == "newer" ? 100 : 0));
+    }
+    engine.SetRestoreMode(c.mode);
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
+    const std::string now = fs::exists(dest) ? ReadText(dest) : "";
+    EXPECT_EQ(now == "archived", c.written) << "mode " << int(c.mode) << " with " << d;
+    EXPECT_EQ(engine.ProcessedCount(), c.written ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RestoreModes,
+    ::testing::Values(ModeCase{rmAll, "missing", true}, ModeCase{rmAll, "newer", true},
+                      ModeCase{rmNoOverwrite, "missing", true}, ModeCase{rmNoOverwrite, "older", false},
+                      ModeCase{rmNewer, "missing", true}, ModeCase{rmNewer, "older", true},
+                      ModeCase{rmNewer, "same", false}, ModeCase{rmNewer, "newer", false},
+                      ModeCase{rmExisting, "missing", false}, ModeCase{rmExisting, "newer", true},
+                      ModeCase{rmExistingNewer, "missing", false}, ModeCase{rmExistingNewer, "older", true},
+                      ModeCase{rmExistingNewer, "same", false}));
+
+TEST_F(Restore, aFolderInTheWayFailsWithCode1AndTheFolderStays)
+{
+    WriteText(src() / "f.txt", "x");
+    WriteText(src() / "g.txt", "y");
+    ASSERT_TRUE(BackupTree());
+    fs::create_directories(root / "dest" / "f.txt");
+    engine.SetRestoreMode(rmNoOverwrite);
+    std::vector<int> codes;
+    engine.OnError = [&](TBackupFile*, int code, const std::string&) { codes.push_back(code); };
+    EXPECT_FALSE(engine.Restore(Archive(), (root / "dest").string()));
+    EXPECT_EQ(codes, (std::vector<int>{1}));
+    EXPECT_TRUE(fs::is_directory(root / "dest" / "f.txt"));
+    EXPECT_FALSE(fs::exists(root / "dest" / "g.txt")) << "the restore stops at the failure";
+}
+
+TEST_F(Restore, onRestoreFileCanForceAWriteAndNeverSeesTheFileList)
+{
+    WriteText(src() / "f.txt", "archived");
+    engine.SetSaveFileID(true);
+    ASSERT_TRUE(BackupTree());
+    WriteText(root / "dest" / "f.txt", "present");
+    std::vector<std::string> offered;
+    engine.SetRestoreMode(rmNoOverwrite);
+    engine.OnRestoreFile = [&](TBackupFile*, std::string& name, std::int32_t, bool& doRestore) {
+        offered.push_back(name);
+        EXPECT_FALSE(doRestore);
+        doRestore = true;
+    };
+    std::vector<std::string> restored;
+    engine.OnFileRestored = [&](TBackupFile*, std::string& name, Stream& s) {
+        restored.push_back(name);
+        EXPECT_EQ(s.Position(), 8);
+    };
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
+    EXPECT_EQ(offered, (std::vector<std::string>{(root / "dest" / "f.txt").string()}));
+    EXPECT_EQ(restored, offered);
+    EXPECT_EQ(ReadText(root / "dest" / "f.txt"), "archived");
+}
+
+TEST_F(Restore, onRestoreFileCanRedirectTheDestination)
+{
+    WriteText(src() / "f.txt", "archived");
+    ASSERT_TRUE(BackupTree());
+    engine.OnRestoreFile = [&](TBackupFile*, std::string& name, std::int32_t, bool&) {
+        name = (root / "elsewhere" / "g.txt").string();
+    };
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
+    EXPECT_TRUE(fs::exists(root / "elsewhere" / "g.txt"));
+}
+
+TEST_F(Restore, aFileSplitOverVolumesIsAskedForOnceAppendedAndCountedOnce)
+{
+    WriteBytes(src() / "r.bin", RandomBytes(2000000));
+    SetMtime(src() / "r.bin", 1700000000);
+    engine.SetMaxSize(1400000);
+    engine.OnNeedDisk = [](TBackupFile*, std::uint16_t, bool& cont) { cont = true; };
+    ASSERT_TRUE(BackupTree());
+    engine.OnNeedDisk = nullptr;
+
+    host->answers = {true};
+    int parts = 0;
+    engine.OnFileRestored = [&](TBackupFile*, std::string&, Stream&) { ++parts; };
+    std::vector<int> percents;
+    engine.OnProgress = [&](TBackupFile*, const std::string&, TPercentage p, bool&) { percents.push_back(p); };
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
+    EXPECT_EQ(host->prompts, (std::vector<std::string>{"Please insert disk 2 and click OK to continue."}))
+        << "asked once although the volume is already there";
+    EXPECT_EQ(parts, 2);
+    EXPECT_EQ(engine.ProcessedCount(), 1);
+    EXPECT_EQ(ReadBytes(root / "dest" / "r.bin"), RandomBytes(2000000));
+    EXPECT_EQ(Mtime(root / "dest" / "r.bin"), 1700000000);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(percents.back(), 100);
+}
+
+TEST_F(Restore, cancellingTheNextDiskKeepsThePreviousFileUntouched)
+{
+    WriteBytes(src() / "r.bin", RandomBytes(2000000));
+    engine.SetMaxSize(1400000);
+    engine.OnNeedDisk = [](TBackupFile*, std::uint16_t, bool& cont) { cont = true; };
+    ASSERT_TRUE(BackupTree());
+    engine.OnNeedDisk = nullptr;
+    WriteText(root / "dest" / "r.bin", "previous");
+    host->answers = {false};
+    EXPECT_FALSE(engine.Restore(Archive(), (root / "dest").string()));
+    EXPECT_EQ(engine.ErrorCode(), 0);
+    EXPECT_EQ(ReadText(root / "dest" / "r.bin"), "previous");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "dest"), fs::directory_iterator()), 1)
+        << "no temporary file left behind";
+}
+
+TEST_F(Restore, progressReaches100OnlyAtTheEndWhenFilesAreSkipped)
+{
+    WriteBytes(src() / "a.txt", TextBytes(40000));
+    WriteBytes(src() / "b.txt", TextBytes(40000));
+    ASSERT_TRUE(BackupTree());
+    engine.OnRestoreFile = [](TBackupFile*, std::string& name, std::int32_t, bool& doRestore) {
+        doRestore = name.find("a.txt") != std::string::npos;
+    };
+    std::vector<std::pair<std::string, int>> calls;
+    engine.OnProgress = [&](TBackupFile*, const std::string& f, TPercentage p, bool&) { calls.emplace_back(f, p); };
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[calls.size() - 2].second, 50);
+    EXPECT_EQ(calls.back(), (std::pair<std::string, int>{"", 100}));
+}
+
+TEST_F(Restore, anArchiveWithoutEndMarkerRestoresItsCompleteRecordsThenFails)
+{
+    WriteBytes(src() / "a.txt", TextBytes(1000));
+    WriteBytes(src() / "b.txt", TextBytes(40000));
+    engine.OnProgress = [](TBackupFile* e, const std::string& f, TPercentage, bool&) {
+        if (f.find("b.txt") != std::string::npos)
+            e->Stop();
+    };
+    ASSERT_FALSE(BackupTree());
+    engine.OnProgress = nullptr;
+
+    EXPECT_THROW(engine.Restore(Archive(), (root / "dest").string()), StreamError);
+    EXPECT_FALSE(engine.Busy());
+    EXPECT_EQ(ReadBytes(root / "dest" / "a.txt"), TextBytes(1000));
+    EXPECT_FALSE(fs::exists(root / "dest" / "b.txt")) << "cut short: not put in place";
+
+    std::vector<ArchiveDamage> damage;
+    EXPECT_FALSE(engine.TestArchive(Archive(), damage));
+    ASSERT_FALSE(damage.empty());
+    EXPECT_NE(damage.back().what.find("end marker"), std::string::npos);
+}
+
+TEST_F(Restore, missingArchiveReturnsFalseSilentlyAndAnUnreadableOneThrows)
+{
+    EXPECT_FALSE(engine.Restore(Archive("none.bck"), ""));
+    EXPECT_TRUE(host->errors.empty());
+    fs::create_directories(root / "folder.bck");
+    try {
+        engine.Restore(Archive("folder.bck"), "");
+        FAIL() << "expected an exception";
+    } catch (const ArchiveError& e) {
+        EXPECT_STREQ(e.what(), "Cannot read archive");
+    }
+    EXPECT_FALSE(engine.Busy());
+    WriteBytes(root / "short.bck", {5, 0, 0, 0, 'a'});
+    EXPECT_THROW(engine.Restore(Archive("short.bck"), ""), ArchiveError);
+}
+
+class ArchiveInfo : public Restore {
+protected:
+    std::vector<int> codes;
+    void SetUp() override
+    {
+        Restore::SetUp();
+        engine.OnError = [this](TBackupFile*, int code, const std::string&) { codes.push_back(code); };
+    }
+};
+
+TEST_F(ArchiveInfo, readsTitleCountsAndTheFileList)
+{
+    WriteText(src() / "a.txt", "hello");
+    engine.SetSaveFileID(true);
+    engine.SetBackupTitle("Lavoro");
+    ASSERT_TRUE(BackupTree());
+    TBackupFile reader;
+    std::vector<std::string> list{"old"};
+    std::string title;
+    reader.GetArchiveInfo(Archive(), &list, title);
+    EXPECT_EQ(title, "Lavoro");
+    EXPECT_EQ(reader.FileCount(), 1);
+    const std::string line = (src() / "a.txt").string() + "\t" + std::to_string(DosStampFromTime(Mtime(src() / "a.txt"))) + "=5";
+    EXPECT_EQ(list, (std::vector<std::string>{line}));
+    EXPECT_EQ(reader.TotalSize(), 5 + std::int64_t(line.size()) + 2);
+}
+
+TEST_F(ArchiveInfo, withoutFileListLeavesTheListUntouched)
+{
+    WriteText(src() / "a.txt", "hello");
+    ASSERT_TRUE(BackupTree());
+    std::vector<std::string> list{"kept"};
+    std::string title = "x";
+    engine.GetArchiveInfo(Archive(), &list, title);
+    EXPECT_EQ(list, (std::vector<std::string>{"kept"}));
+    EXPECT_EQ(title, "");
+    EXPECT_TRUE(codes.empty());
+}
+
+TEST_F(ArchiveInfo, splitsListLinesAtCrLfCrOrLf)
+{
+    // A list record written by hand: one stored chunk holding three line ends.
+    const std::string text = "a\t1=1\r\nb\t2=2\rc\t3=3\nd\t4=4";
+    MemoryStream s;
+    s.WriteInt32(0);
+    s.WriteInt32(10);
+    s.WriteInt32(1);
+    s.WriteInt32(9);
+    s.WriteBuffer("FILE:LIST", 9);
+    s.WriteInt32(0);
+    s.WriteBuffer("EC2\0", 4);
+    s.WriteInt32(-std::int32_t(text.size()));
+    s.WriteBuffer(text.data(), text.size());
+    s.WriteInt32(0);
+    s.WriteInt32(0);
+    s.Seek(0, SeekOrigin::Begin);
+    engine.SetInStream(&s);
+    std::vector<std::string> list;
+    std::string title;
+    engine.GetArchiveInfo(":STREAM", &list, title);
+    EXPECT_EQ(list, (std::vector<std::string>{"a\t1=1", "b\t2=2", "c\t3=3", "d\t4=4"}));
+}
+
+TEST_F(ArchiveInfo, reportsMissingUnreadableAndInvalidArchives)
+{
+    std::vector<std::string> list;
+    std::string title;
+    engine.GetArchiveInfo(Archive("none.bck"), &list, title);
+    EXPECT_TRUE(codes.empty()) << "missing: silent";
+
+    fs::create_directories(root / "folder.bck");
+    engine.GetArchiveInfo(Archive("folder.bck"), &list, title);
+    EXPECT_EQ(codes, (std::vector<int>{3}));
+
+    WriteBytes(root / "short.bck", {3, 0, 0, 0, 'a', 'b'});
+    engine.GetArchiveInfo(Archive("short.bck"), &list, title);
+    WriteBytes(root / "tag.bck", {0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 9, 0, 0, 0, 'F', 'I', 'L', 'E', ':', 'L', 'I',
+                                  'S', 'T', 0, 0, 0, 0, 'E', 'C', '3', 0});
+    engine.GetArchiveInfo(Archive("tag.bck"), &list, title);
+    EXPECT_EQ(codes, (std::vector<int>{3, 5, 5}));
+    EXPECT_TRUE(list.empty());
+}
+
+TEST_F(Restore, checkFindsEveryDamagedChunkAndPassesASoundArchive)
+{
+    WriteBytes(src() / "a.txt", TextBytes(60000));
+    ASSERT_TRUE(BackupTree());
+    std::vector<ArchiveDamage> damage;
+    EXPECT_TRUE(engine.TestArchive(Archive(), damage));
+    EXPECT_TRUE(damage.empty());
+
+    // Corrupt the deflate data of the second chunk: framing stays intact.
+    auto bytes = ReadBytes(Archive());
+    auto a = ParseVolume(bytes);
+    const auto& chunk = a.records.at(0).chunks.at(1);
+    const auto where = std::search(bytes.begin(), bytes.end(), chunk.payload.begin(), chunk.payload.end());
+    ASSERT_NE(where, bytes.end());
+    *(where + 5) ^= 0xFF;
+    *(where + 6) ^= 0xFF;
+    WriteBytes(Archive("bad.bck"), bytes);
+    EXPECT_FALSE(engine.TestArchive(Archive("bad.bck"), damage));
+    ASSERT_EQ(damage.size(), 1u);
+    EXPECT_EQ(damage[0].file, (src() / "a.txt").string());
+    EXPECT_NE(damage[0].what.find("chunk 2"), std::string::npos);
+
+    std::vector<int> codes;
+    engine.OnError = [&](TBackupFile*, int code, const std::string&) { codes.push_back(code); };
+    EXPECT_FALSE(engine.Restore(Archive("bad.bck"), (root / "dest").string()));
+    EXPECT_EQ(codes, (std::vector<int>{6}));
+    EXPECT_FALSE(fs::exists(root / "dest" / "a.txt")) << "a damaged file is not put in place";
+}
+
+}  // namespace
+}  // namespace arcovelo::test
