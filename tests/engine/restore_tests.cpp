@@ -148,7 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{rmNewer, "same", false}, ModeCase{rmNewer, "newer", false},
                       ModeCase{rmExisting, "missing", false}, ModeCase{rmExisting, "newer", true},
                       ModeCase{rmExistingNewer, "missing", false}, ModeCase{rmExistingNewer, "older", true},
-                      ModeCase{rmExistingNewer, "same", false}));
+                      ModeCase{rmExistingNewer, "same", false}),
+    [](const auto& info) {
+        static const char* modes[] = {"all", "noOverwrite", "newer", "existing", "existingNewer"};
+        return std::string(modes[info.param.mode]) + "_" + info.param.destination;
+    });
 
 TEST_F(Restore, aFolderInTheWayFailsWithCode1AndTheFolderStays)
 {

@@ -1,0 +1,138 @@
+// arcovelo-cli as a user runs it: commands, output and exit statuses.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out;  // stdout and stderr together
+};
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = fs::temp_directory_path() / ("arcovelo-cli-" + std::string(::testing::UnitTest::GetInstance()
+                                                                                 ->current_test_info()
+                                                                                 ->name()) +
+                                            "-" + std::to_string(getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root / "src" / "sub");
+        Write(root / "src" / "a.txt", std::string(50000, 'a'));
+        std::mt19937 gen(3);
+        std::string random(200000, '\0');
+        for (auto& c : random)
+            c = static_cast<char>(gen());
+        Write(root / "src" / "sub" / "r.bin", random);
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    static void Write(const fs::path& p, const std::string& text)
+    {
+        std::ofstream(p, std::ios::binary) << text;
+    }
+    static std::string Read(const fs::path& p)
+    {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    // Runs arcovelo-cli with `args` (already quoted), no terminal attached.
+    Result Run(const std::string& args)
+    {
+        const std::string command = "ARCOVELO_STATE_DIR='" + (root / "state").string() + "' " ARCOVELO_CLI " " +
+                                    args + " </dev/null 2>&1";
+        Result r;
+        FILE* pipe = popen(command.c_str(), "r");
+        std::array<char, 4096> buffer{};
+        while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe))
+            r.out.append(buffer.data(), n);
+        const int raw = pclose(pipe);
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return r;
+    }
+    std::string Q(const fs::path& p) const { return "'" + p.string() + "'"; }
+
+    fs::path root;
+};
+
+TEST_F(Cli, backupListTestAndRestoreRoundTrip)
+{
+    const auto backup = Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "*") + "' /s' --title Prova");
+    ASSERT_EQ(backup.status, 0) << backup.out;
+    EXPECT_NE(backup.out.find("2 files, 250"), std::string::npos) << backup.out;
+    EXPECT_NE(backup.out.find("compression"), std::string::npos);
+
+    const auto list = Run("list " + Q(root / "a.bck"));
+    ASSERT_EQ(list.status, 0) << list.out;
+    EXPECT_NE(list.out.find("Title: Prova\nFiles: 2\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find((root / "src" / "a.txt").string() + "  20"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("  50000\n"), std::string::npos);
+
+    const auto test = Run("test " + Q(root / "a.bck"));
+    EXPECT_EQ(test.status, 0) << test.out;
+
+    const auto restore = Run("restore " + Q(root / "a.bck") + " --dest " + Q(root / "out") + " --mode newer");
+    ASSERT_EQ(restore.status, 0) << restore.out;
+    EXPECT_NE(restore.out.find("2 of 2 files restored"), std::string::npos) << restore.out;
+    EXPECT_EQ(Read(root / "out" / "r.bin"), Read(root / "src" / "sub" / "r.bin"));
+}
+
+TEST_F(Cli, listSaysWhenAnArchiveHasNoFileList)
+{
+    ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "a.txt") + " --no-file-list --quiet").status, 0);
+    const auto list = Run("list " + Q(root / "a.bck"));
+    EXPECT_NE(list.out.find("Nessuna informazione estesa dei files per questo archivio."), std::string::npos);
+}
+
+TEST_F(Cli, exitStatusesTellUsageEngineErrorsCancelAndFailure)
+{
+    EXPECT_EQ(Run("").status, 2);
+    EXPECT_EQ(Run("--help").status, 0);
+    EXPECT_EQ(Run("backup " + Q(root / "a.bck") + " x --level fast").status, 2);
+    EXPECT_EQ(Run("frobnicate").status, 2);
+
+    const auto unwritable = Run("backup " + Q(root / "missing" / "a.bck") + " " + Q(root / "src" / "a.txt"));
+    EXPECT_EQ(unwritable.status, 14) << unwritable.out;
+    EXPECT_NE(unwritable.out.find("Cannot write to archive"), std::string::npos);
+
+    // Without an end marker: restore ends with the read error, test says why.
+    ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "a.txt") + " --quiet").status, 0);
+    fs::resize_file(root / "a.bck", fs::file_size(root / "a.bck") - 4);
+    EXPECT_EQ(Run("restore " + Q(root / "a.bck") + " --dest " + Q(root / "out")).status, 1);
+    const auto test = Run("test " + Q(root / "a.bck"));
+    EXPECT_EQ(test.status, 1);
+    EXPECT_NE(test.out.find("end marker"), std::string::npos) << test.out;
+
+    EXPECT_EQ(Run("list " + Q(root / "none.bck")).status, 1);
+}
+
+TEST_F(Cli, volumesAreWrittenAndReadWithYesAndAMissingOneCancels)
+{
+    const auto backup = Run("backup " + Q(root / "v.bck") + " " + Q(root / "src" / "*") + "' /s' --volume-size 100000 --yes");
+    ASSERT_EQ(backup.status, 0) << backup.out;
+    ASSERT_TRUE(fs::exists(root / "v.002"));
+    EXPECT_EQ(Run("test " + Q(root / "v.bck") + " --yes").status, 0);
+    EXPECT_EQ(Run("restore " + Q(root / "v.bck") + " --dest " + Q(root / "out") + " --yes").status, 0);
+    EXPECT_EQ(Read(root / "out" / "r.bin"), Read(root / "src" / "sub" / "r.bin"));
+
+    fs::remove(root / "v.002");
+    const auto missing = Run("restore " + Q(root / "v.bck") + " --dest " + Q(root / "out2") + " --yes");
+    EXPECT_EQ(missing.status, 3) << missing.out;
+    EXPECT_NE(missing.out.find("volume 2 of"), std::string::npos) << missing.out;
+
+    const auto noAnswer = Run("backup " + Q(root / "w.bck") + " " + Q(root / "src" / "*") + "' /s' --volume-size 100000");
+    EXPECT_EQ(noAnswer.status, 3) << "no terminal to ask: the disk prompt cancels";
+}
+
+}  // namespace
