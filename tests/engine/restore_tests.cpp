@@ -119,6 +119,12 @@ struct ModeCase {
     bool written;
 };
 
+std::string ModeName(TRestoreMode mode)
+{
+    static const char* names[] = {"all", "noOverwrite", "newer", "existing", "existingNewer"};
+    return names[mode];
+}
+
 class RestoreModes : public Restore, public ::testing::WithParamInterface<ModeCase> {};
 
 TEST_P(RestoreModes, decideByTheDestinationAndSignedStamps)
@@ -149,10 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{rmExisting, "missing", false}, ModeCase{rmExisting, "newer", true},
                       ModeCase{rmExistingNewer, "missing", false}, ModeCase{rmExistingNewer, "older", true},
                       ModeCase{rmExistingNewer, "same", false}),
-    [](const auto& info) {
-        static const char* modes[] = {"all", "noOverwrite", "newer", "existing", "existingNewer"};
-        return std::string(modes[info.param.mode]) + "_" + info.param.destination;
-    });
+    [](const auto& info) { return ModeName(info.param.mode) + "_" + info.param.destination; });
 
 TEST_F(Restore, aFolderInTheWayFailsWithCode1AndTheFolderStays)
 {
