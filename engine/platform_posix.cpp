@@ -49,38 +49,16 @@ public:
 
     std::size_t Read(void* buffer, std::size_t count) override
     {
-        auto* out = static_cast<char*>(buffer);
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::read(fd_, out + done, count - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw StreamError("Stream read error: " + SystemMessage(errno));
-            if (n == 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        position_ += static_cast<std::int64_t>(done);
-        return done;
+        return Transfer(count, "Stream read error: ", [&](std::size_t done) {
+            return ::read(fd_, static_cast<char*>(buffer) + done, count - done);
+        });
     }
 
     std::size_t Write(const void* buffer, std::size_t count) override
     {
-        const auto* in = static_cast<const char*>(buffer);
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::write(fd_, in + done, count - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw StreamError("Stream write error: " + SystemMessage(errno));
-            if (n == 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        position_ += static_cast<std::int64_t>(done);
-        return done;
+        return Transfer(count, "Stream write error: ", [&](std::size_t done) {
+            return ::write(fd_, static_cast<const char*>(buffer) + done, count - done);
+        });
     }
 
     std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override
@@ -118,6 +96,26 @@ public:
     }
 
 private:
+    // Repeats `step` (a read or a write of the bytes left) until `count` bytes
+    // moved or the file ends; interrupted calls are retried.
+    template <typename Step>
+    std::size_t Transfer(std::size_t count, const char* failure, Step step)
+    {
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = step(done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw StreamError(failure + SystemMessage(errno));
+            if (n == 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        position_ += static_cast<std::int64_t>(done);
+        return done;
+    }
+
     struct stat Stat()
     {
         struct stat st {};

@@ -369,6 +369,21 @@ TEST_F(BackupWriter, aFileThatShrinksEndsAtItsRealEnd)
     EXPECT_TRUE(a.endMarker);
 }
 
+TEST_F(BackupWriter, totalsBeyond31BitsAreClampedInTheHeaderOnly)
+{
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    faulty->extraReportedSize = 3LL << 30;  // reported 3 GiB larger than it is
+    engine.SetFileSystem(faulty);
+    WriteBytes(root / "a.bin", TextBytes(20000));
+    std::vector<int> percents;
+    engine.OnProgress = [&](TBackupFile*, const std::string&, TPercentage p, bool&) { percents.push_back(p); };
+    const auto a = BackupAndParse({(root / "a.bin").string()});
+    EXPECT_EQ(a.totalSize, 0x7FFFFFFF);
+    EXPECT_EQ(engine.TotalSize(), (3LL << 30) + 20000);
+    EXPECT_EQ(engine.CompressionRate(), 100);
+    EXPECT_EQ(percents, (std::vector<int>{0, 0, 0, 100}));
+}
+
 struct FaultCase {
     const char* label;
     Op op;
