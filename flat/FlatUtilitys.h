@@ -1,0 +1,202 @@
+// Shared machinery of the flat controls: colour values and the advanced-colour
+// rule, the bevel frame, the parent's image behind a control, disabled glyphs,
+// glyph and caption layout, accelerators and the class-wide hover tracker.
+#pragma once
+
+#include "HSLUtils.h"
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+class QPainter;
+class QTimer;
+class QWidget;
+
+namespace FlatUtilitys {
+Q_NAMESPACE
+
+enum TTransparentMode { tmAlways = 0, tmNotFocused = 1, tmNone = 2 };
+Q_ENUM_NS(TTransparentMode)
+enum TCheckBoxLayout { checkboxLeft = 0, checkboxRight = 1 };
+Q_ENUM_NS(TCheckBoxLayout)
+enum TRadioButtonLayout { radioLeft = 0, radioRight = 1 };
+Q_ENUM_NS(TRadioButtonLayout)
+enum TGroupBoxBorder { brFull = 0, brOnlyTopLine = 1 };
+Q_ENUM_NS(TGroupBoxBorder)
+enum TButtonLayout { blGlyphLeft = 0, blGlyphRight = 1, blGlyphTop = 2, blGlyphBottom = 3 };
+Q_ENUM_NS(TButtonLayout)
+enum TAdvMode { lighten = 0, darken = 1 };
+
+}  // namespace FlatUtilitys
+
+// The unit's names are used unqualified by every flat control, as its users expect.
+using namespace FlatUtilitys;
+
+using TAdvColors = std::uint8_t;  // a percentage, 0..100
+using TNumGlyphs = std::uint8_t;  // 1..4
+using TModalResult = int;
+
+// System colours: 0xFF000000 + the platform's colour index, resolved through
+// the application palette when used (table in FlatUtilitys.cpp).
+inline constexpr TColor clScrollBar = 0xFF000000;
+inline constexpr TColor clWindow = 0xFF000005;
+inline constexpr TColor clWindowFrame = 0xFF000006;
+inline constexpr TColor clWindowText = 0xFF000008;
+inline constexpr TColor clHighlight = 0xFF00000D;
+inline constexpr TColor clHighlightText = 0xFF00000E;
+inline constexpr TColor clBtnFace = 0xFF00000F;
+inline constexpr TColor clBtnShadow = 0xFF000010;
+inline constexpr TColor clGrayText = 0xFF000011;
+inline constexpr TColor clBtnText = 0xFF000012;
+inline constexpr TColor clBtnHighlight = 0xFF000014;
+inline constexpr TColor cl3DDkShadow = 0xFF000015;
+inline constexpr TColor cl3DLight = 0xFF000016;
+inline constexpr TColor clInfoText = 0xFF000017;
+inline constexpr TColor clInfoBk = 0xFF000018;
+
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clWhite = 0xFFFFFF;
+
+// The default colours of the flat colour set.
+inline constexpr TColor kDefaultFace = 0xE1EAEB;     // RGB (235, 234, 225)
+inline constexpr TColor kDefaultDown = 0xC5D6D9;     // RGB (217, 214, 197)
+inline constexpr TColor kDefaultBorder = 0x8396A0;   // RGB (160, 150, 131)
+
+bool IsSystemColor(TColor c);
+// The RGB value of `c`, system colours resolved through the application palette now.
+TColor ColorToRGB(TColor c);
+QColor ToQColor(TColor c);
+TColor FromQColor(const QColor& c);
+
+// The advanced-colour rule: `current` when `percent` is 0; otherwise the base
+// colour's hue and saturation with its scaled lightness + 10, raised by
+// `percent` up to 100 (lighten) or lowered by it down to 0 (darken).
+TColor DeriveAdvancedColor(TColor base, TColor current, TAdvColors percent, TAdvMode mode);
+
+// Draws `width` rings inside `rect`: top row and left column in `topLeft`,
+// right column and bottom row (corners included) in `bottomRight`.
+void DrawBevelFrame(QPainter& painter, QRect rect, TColor topLeft, TColor bottomRight, int width);
+
+// Paints the part of the parent's own painting (background and content, not
+// its child widgets) that lies under `control` into `painter`, in the
+// control's coordinates. Nothing without a parent.
+void PaintParentBackground(QWidget* control, QPainter& painter);
+
+// The embossed look of a disabled glyph: pixels of `maskColor` in `shadow`
+// with a `highlight` copy one pixel down-right (when `drawHighlight`),
+// everything else `back`. A two-tone source counts its clear pixels as set.
+QImage MakeDisabledGlyph(const QImage& source, TColor maskColor, TColor back, bool drawHighlight, TColor shadow,
+                         TColor highlight);
+
+// Places a glyph (`numGlyphs` images side by side) and a one-line caption in
+// `client`; margin and spacing -1 mean automatic. Results in `glyphOrigin`
+// and `captionRect` (already moved by `offset`).
+void CalcGlyphLayout(const QFont& font, const QRect& client, QPoint offset, const QString& caption,
+                     TButtonLayout layout, int margin, int spacing, const QImage& glyph, int numGlyphs,
+                     QPoint& glyphOrigin, QRect& captionRect);
+
+// Size of `caption` as one line, "&" markers not counted ("&&" is one "&").
+QSize CaptionExtent(const QFont& font, const QString& caption);
+// Draws `caption` as one line centred in `rect`, the accelerator underlined.
+void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color);
+// The engraved look of disabled captions: a clBtnHighlight copy one pixel
+// down-right, then the caption in clBtnShadow.
+void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& caption);
+
+// The draw states of the two buttons; they select the image of a glyph strip.
+enum class ButtonDrawState { Up = 0, Disabled = 1, Pressed = 2, Latched = 3 };
+
+// NumGlyphs for a newly set glyph: width div height when the width is an
+// exact multiple of the height (1 above 4), else `current`.
+int NumGlyphsFor(const QImage& glyph, int current);
+// The part of the strip drawn for `state`.
+QRect GlyphSourceRect(const QSize& glyph, int numGlyphs, ButtonDrawState state);
+// Draws the image of `state` at `origin`, leaving out the strip's transparent
+// colour (its bottom-left pixel); a single disabled image is embossed.
+void DrawGlyph(QPainter& painter, const QImage& glyph, int numGlyphs, ButtonDrawState state, QPoint origin);
+
+// The accelerator character of a caption (after a single "&"), or a null QChar.
+QChar AcceleratorOf(const QString& caption);
+bool IsAccelerator(QChar ch, const QString& caption);
+
+// Controls that answer a character the form offers them (their accelerator).
+class TFlatDialogCharTarget {
+public:
+    virtual ~TFlatDialogCharTarget() = default;
+    // True when the character was the control's accelerator and it acted.
+    virtual bool DialogChar(QChar ch) = 0;
+    // True for controls that take typed characters themselves (edits).
+    virtual bool WantsChars() const { return false; }
+};
+
+// Offers `ch` to every accelerator target in `window`, hidden ones included,
+// in creation order, until one handles it.
+bool OfferDialogChar(QWidget* window, QChar ch);
+// Makes Alt+character, and characters typed into a control that does not
+// take them, reach OfferDialogChar of their window. Installed once.
+void InstallAcceleratorFilter();
+
+// The colour a control with ParentColor takes from `parent`: its Color
+// property when it has one, else its background colour.
+TColor ParentColorOf(const QWidget* parent);
+
+// The control under the pointer, disabled controls included.
+QWidget* ControlUnderPointer();
+
+class TFlatHoverable;
+
+// Hover tracking shared by all instances of one control class.
+class THoverTracker {
+public:
+    QTimer* HoverTimer = nullptr;  // exists while the class has instances
+    TFlatHoverable* HoverControl = nullptr;
+    int InstanceCount = 0;
+
+    void AddInstance();
+    void RemoveInstance(TFlatHoverable* control);
+    // A pointer move over `control`: it becomes the watched instance.
+    void PointerMoved(TFlatHoverable* control);
+    // Stops watching `control` if it is the watched one.
+    void Release(TFlatHoverable* control);
+
+private:
+    void Tick();
+};
+
+// The hover state of one flat control and the steps of its class tracker.
+class TFlatHoverable {
+public:
+    bool Hovered() const { return hovered_; }
+    QWidget* HoverWidget() const { return self_; }
+
+protected:
+    TFlatHoverable(THoverTracker& tracker, QWidget* self);
+    virtual ~TFlatHoverable();
+    TFlatHoverable(const TFlatHoverable&) = delete;
+    TFlatHoverable& operator=(const TFlatHoverable&) = delete;
+
+    // True while a mouse press on the control is in progress.
+    virtual bool MousePressInProgress() const = 0;
+
+    void TrackPointerMove() { tracker_.PointerMoved(this); }
+    // Enabled and not hovered: becomes hovered and repaints.
+    void HoverEnter();
+    // Enabled, hovered and not pressed: stops being hovered and repaints.
+    void HoverLeave();
+    void ReleaseHover() { tracker_.Release(this); }
+    void SetHoveredFlag(bool v) { hovered_ = v; }
+
+private:
+    friend class THoverTracker;
+    THoverTracker& tracker_;
+    QWidget* self_;
+    bool hovered_ = false;
+};
