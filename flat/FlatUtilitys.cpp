@@ -242,8 +242,14 @@ void CalcGlyphLayout(const QFont& font, const QRect& client, QPoint offset, cons
     captionRect = QRect(t + shift, text);
 }
 
+// Captions are drawn without antialiasing: crisp one-colour text, as the
+// engraved disabled look needs.
 void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color)
 {
+    QFont crisp = painter.font();
+    crisp.setStyleStrategy(QFont::NoAntialias);
+    painter.setFont(crisp);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setPen(color);
     painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic | Qt::TextDontClip, caption);
 }

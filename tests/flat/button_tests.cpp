@@ -1,0 +1,346 @@
+// The flat button and speed button: their faces pixel by pixel, and how they
+// answer the mouse, the keyboard, accelerators, groups and hovering.
+#include "TFlatButtonUnit.h"
+#include "TFlatSpeedButtonUnit.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+QRgb Rgb(TColor c) { return ToQColor(c).rgb(); }
+
+// A form with the default flat face colour, shown and active.
+class FlatButtons : public ::testing::Test {
+public:
+    void SetUp() override
+    {
+        form = std::make_unique<QWidget>();
+        QPalette palette = form->palette();
+        palette.setColor(QPalette::Window, ToQColor(kDefaultFace));
+        form->setPalette(palette);
+        form->resize(300, 200);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void TearDown() override { form.reset(); }
+
+    template <typename Button>
+    Button* Make(int x, int y, int w = 89, int h = 25, const QString& caption = "Esegui")
+    {
+        auto* b = new Button(form.get());
+        b->setGeometry(x, y, w, h);
+        b->SetCaption(caption);
+        b->show();
+        b->OnClick = [this](QObject*) { ++clicks; };
+        return b;
+    }
+    static QImage Face(QWidget* w) { return w->grab().toImage(); }
+    // Moves the pointer over `w` (or away when null) as a user would.
+    void PointAt(QWidget* w, QPoint at = {5, 5})
+    {
+        QWidget* target = w != nullptr ? w : form.get();
+        const QPoint local = w != nullptr ? at : QPoint(290, 190);
+        // Qt drops a move to where the pointer already is: go elsewhere first.
+        QTest::mouseMove(form.get(), QPoint(299, 199));
+        QCursor::setPos(target->mapToGlobal(local));
+        QTest::mouseMove(target, local);
+    }
+
+    std::unique_ptr<QWidget> form;
+    int clicks = 0;
+};
+
+// The flat frame at rest, the raised bevel while hovered, the sunken one while pressed.
+template <typename Button>
+void ExpectTheThreeFaces(FlatButtons& t, Button* b)
+{
+    b->SetColorFocused(0x00FF00);
+    QImage rest = t.Face(b);
+    EXPECT_EQ(rest.pixel(0, 0), Rgb(kDefaultBorder));
+    EXPECT_EQ(rest.pixel(88, 24), Rgb(kDefaultBorder));
+    EXPECT_EQ(rest.pixel(1, 1), Rgb(kDefaultFace)) << "the face takes the parent's colour";
+
+    t.PointAt(b);
+    ASSERT_TRUE(b->Hovered());
+    QImage hovered = t.Face(b);
+    EXPECT_EQ(hovered.pixel(0, 0), Rgb(clWhite));
+    EXPECT_EQ(hovered.pixel(88, 0), Rgb(clBlack)) << "top-right corner belongs to the shadow side";
+    EXPECT_EQ(hovered.pixel(88, 24), Rgb(clBlack));
+    EXPECT_EQ(hovered.pixel(1, 1), Rgb(0x00FF00));
+
+    const QRect captionAtRest = b->CaptionRect();
+    QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+    QImage pressed = t.Face(b);
+    EXPECT_EQ(pressed.pixel(0, 0), Rgb(clBlack));
+    EXPECT_EQ(pressed.pixel(88, 24), Rgb(clWhite));
+    EXPECT_EQ(pressed.pixel(1, 1), Rgb(kDefaultDown));
+    EXPECT_EQ(b->CaptionRect(), captionAtRest.translated(1, 1)) << "the caption moves one pixel down-right";
+    QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(t.clicks, 1);
+}
+
+// A disabled caption: clBtnShadow with a clBtnHighlight copy one pixel down-right.
+void ExpectEngravedCaption(const QImage& face, const QRect& caption)
+{
+    int shadows = 0, lightBelowShadow = 0;
+    for (int y = caption.top(); y <= caption.bottom(); ++y)
+        for (int x = caption.left(); x <= caption.right(); ++x)
+            if (face.pixel(x, y) == Rgb(clBtnShadow)) {
+                ++shadows;
+                if (face.pixel(x + 1, y + 1) == Rgb(clBtnHighlight))
+                    ++lightBelowShadow;
+            }
+    EXPECT_GT(shadows, 10);
+    EXPECT_GT(lightBelowShadow, 0);
+}
+
+TEST_F(FlatButtons, buttonShowsItsRestHoverAndPressedFaces)
+{
+    ExpectTheThreeFaces(*this, Make<TFlatButton>(10, 10));
+}
+
+TEST_F(FlatButtons, speedButtonShowsTheSameFaces)
+{
+    ExpectTheThreeFaces(*this, Make<TFlatSpeedButton>(10, 10));
+}
+
+TEST_F(FlatButtons, defaultDrawsATwoPixelFrameOnlyAtRest)
+{
+    auto* b = Make<TFlatButton>(10, 10);
+    b->SetDefault(true);
+    EXPECT_EQ(Face(b).pixel(1, 1), Rgb(kDefaultBorder));
+    EXPECT_EQ(Face(b).pixel(2, 2), Rgb(kDefaultFace));
+    PointAt(b);
+    EXPECT_EQ(Face(b).pixel(1, 1), Rgb(kDefaultFace));
+    auto* speed = Make<TFlatSpeedButton>(10, 50);
+    EXPECT_EQ(Face(speed).pixel(1, 1), Rgb(kDefaultFace)) << "a speed button has no two-pixel frame";
+}
+
+TEST_F(FlatButtons, disabledButtonsEngraveTheirCaption)
+{
+    auto* b = Make<TFlatButton>(10, 10, 89, 25, "Pulisci");
+    b->setEnabled(false);
+    const QImage face = Face(b);
+    EXPECT_EQ(b->DrawState(), ButtonDrawState::Disabled);
+    EXPECT_EQ(face.pixel(0, 0), Rgb(kDefaultBorder));
+    ExpectEngravedCaption(face, b->CaptionRect());
+    auto* speed = Make<TFlatSpeedButton>(10, 50, 89, 25, "Pulisci");
+    speed->setEnabled(false);
+    ExpectEngravedCaption(Face(speed), speed->CaptionRect());
+}
+
+TEST_F(FlatButtons, transparentSpeedButtonShowsTheParentsPixels)
+{
+    class Striped : public QWidget {
+    protected:
+        void paintEvent(QPaintEvent*) override
+        {
+            QPainter p(this);
+            for (int x = 0; x < width(); ++x)
+                p.fillRect(x, 0, 1, height(), QColor(x % 256, 60, 100));
+        }
+    };
+    auto* parent = new Striped;
+    parent->setParent(form.get());
+    parent->setGeometry(0, 0, 200, 100);
+    parent->show();
+    auto* speed = new TFlatSpeedButton(parent);
+    speed->setGeometry(50, 20, 25, 25);
+    speed->SetTransparentMode(tmAlways);
+    auto* button = new TFlatButton(parent);
+    button->setGeometry(100, 20, 40, 25);
+    button->SetTransparentMode(tmAlways);
+    speed->show();
+    button->show();
+    const QImage all = parent->grab().toImage();
+    EXPECT_EQ(all.pixel(50 + 5, 20 + 5), qRgb(55, 60, 100)) << "speed button";
+    EXPECT_EQ(all.pixel(100 + 7, 20 + 5), qRgb(107, 60, 100)) << "flat button";
+    EXPECT_EQ(all.pixel(50, 20), Rgb(kDefaultBorder)) << "only the frame is drawn";
+}
+
+TEST_F(FlatButtons, clickNeedsPressAndReleaseInsideWithAnInclusiveBottomRow)
+{
+    auto* b = Make<TFlatButton>(10, 10);
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(clicks, 1);
+
+    QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(b, QPoint(150, 5));
+    EXPECT_EQ(b->DrawState(), ButtonDrawState::Up) << "dragged out";
+    QTest::mouseMove(b, QPoint(6, 6));
+    EXPECT_EQ(b->DrawState(), ButtonDrawState::Pressed) << "back in";
+    QTest::mouseMove(b, QPoint(150, 5));
+    QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(150, 5));
+    EXPECT_EQ(clicks, 1) << "released outside";
+
+    QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(5, 25));
+    EXPECT_EQ(clicks, 2) << "Y = height counts as inside";
+    QTest::mousePress(b, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(89, 5));
+    EXPECT_EQ(clicks, 2) << "X = width does not";
+    EXPECT_FALSE(b->PressTracking());
+}
+
+TEST_F(FlatButtons, groupedButtonsLatchAndReleaseEachOther)
+{
+    auto* a = Make<TFlatButton>(10, 10);
+    auto* b = Make<TFlatButton>(10, 50);
+    a->SetGroupIndex(1);
+    b->SetGroupIndex(1);
+    QTest::mouseClick(a, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(a->Down());
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(b->Down());
+    EXPECT_FALSE(a->Down());
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(b->Down()) << "without AllowAllUp a down member stays down";
+    EXPECT_EQ(clicks, 3);
+
+    a->SetAllowAllUp(true);
+    EXPECT_TRUE(b->AllowAllUp()) << "AllowAllUp spreads through the group";
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(b->Down());
+
+    auto* lone = Make<TFlatButton>(10, 90);
+    lone->SetDown(true);
+    EXPECT_FALSE(lone->Down()) << "an ungrouped button cannot latch";
+}
+
+TEST_F(FlatButtons, spaceClicksOnKeyUpAndLatchesAGroupedButtonOnKeyDown)
+{
+    auto* b = Make<TFlatButton>(10, 10);
+    b->setFocus();
+    QTest::keyPress(b, Qt::Key_Space);
+    EXPECT_EQ(clicks, 0);
+    EXPECT_EQ(b->DrawState(), ButtonDrawState::Pressed);
+    QTest::keyRelease(b, Qt::Key_Space);
+    EXPECT_EQ(clicks, 1);
+
+    b->SetGroupIndex(1);
+    QTest::keyPress(b, Qt::Key_Space);
+    EXPECT_TRUE(b->Down());
+    QTest::keyRelease(b, Qt::Key_Space);
+    EXPECT_TRUE(b->Down());
+    EXPECT_EQ(clicks, 2);
+    QTest::keyClick(b, Qt::Key_Return);
+    EXPECT_EQ(clicks, 2) << "Enter does nothing";
+}
+
+TEST_F(FlatButtons, acceleratorsClickByAltLetterAndByTheFormEvenWhenHidden)
+{
+    auto* edit = new QLineEdit(form.get());
+    edit->move(150, 150);
+    edit->show();
+    auto* close = Make<TFlatButton>(10, 10, 89, 25, "&Chiudi");
+    auto* other = Make<TFlatButton>(10, 50, 89, 25, "Pulisci");
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_C, Qt::AltModifier);
+    EXPECT_EQ(clicks, 1) << "Alt+C from an edit";
+    QTest::keyClick(edit, Qt::Key_C);
+    EXPECT_EQ(clicks, 1) << "an edit keeps its plain characters";
+    EXPECT_EQ(edit->text(), "c");
+
+    other->setFocus();
+    QTest::keyClick(other, Qt::Key_C);
+    EXPECT_EQ(clicks, 2) << "a character a button does not take goes to the form";
+
+    close->hide();
+    EXPECT_TRUE(OfferDialogChar(form.get(), 'C'));
+    EXPECT_EQ(clicks, 3) << "also while hidden";
+    close->setEnabled(false);
+    EXPECT_FALSE(OfferDialogChar(form.get(), 'c'));
+
+    auto* speed = Make<TFlatSpeedButton>(10, 90, 89, 25, "&Apri");
+    speed->SetGroupIndex(2);
+    EXPECT_TRUE(OfferDialogChar(form.get(), 'a'));
+    EXPECT_FALSE(speed->Down()) << "a speed button's accelerator does not latch it";
+}
+
+TEST_F(FlatButtons, speedButtonNeverTakesTheFocus)
+{
+    auto* edit = new QLineEdit(form.get());
+    edit->show();
+    edit->setFocus();
+    auto* speed = Make<TFlatSpeedButton>(10, 50);
+    QTest::mouseClick(speed, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(edit->hasFocus());
+}
+
+TEST_F(FlatButtons, hoverTrackerWatchesOneButtonOfAClassAtATime)
+{
+    auto* a = Make<TFlatButton>(10, 10);
+    auto* b = Make<TFlatButton>(10, 50);
+    auto* speed = Make<TFlatSpeedButton>(10, 90);
+    PointAt(a);
+    EXPECT_TRUE(a->Hovered());
+    PointAt(b);
+    EXPECT_TRUE(b->Hovered());
+    EXPECT_FALSE(a->Hovered()) << "moving between two buttons of one class leaves one hovered";
+    EXPECT_EQ(TFlatButton::Tracker().HoverControl, static_cast<TFlatHoverable*>(b));
+    PointAt(speed);
+    EXPECT_TRUE(speed->Hovered());
+    EXPECT_TRUE(b->Hovered()) << "each class has its own tracker";
+
+    PointAt(nullptr);
+    QTest::qWait(250);  // the 100 ms hover timer notices the pointer left
+    EXPECT_FALSE(b->Hovered());
+    EXPECT_FALSE(speed->Hovered());
+}
+
+TEST_F(FlatButtons, theLastInstanceFreesTheClassTimer)
+{
+    form.reset();
+    EXPECT_EQ(TFlatButton::HoverTimer(), nullptr);
+    {
+        TFlatButton first;
+        ASSERT_NE(TFlatButton::HoverTimer(), nullptr);
+        EXPECT_EQ(TFlatButton::HoverTimer()->interval(), 100);
+        TFlatButton second;
+    }
+    EXPECT_EQ(TFlatButton::HoverTimer(), nullptr);
+    EXPECT_EQ(TFlatButton::Tracker().InstanceCount, 0);
+}
+
+TEST_F(FlatButtons, clickSetsTheModalResultOfItsDialog)
+{
+    QDialog dialog;
+    auto* ok = new TFlatButton(&dialog);
+    ok->SetModalResult(QDialog::Accepted);
+    dialog.setResult(5);
+    ok->Click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    auto* none = new TFlatButton(&dialog);
+    dialog.setResult(5);
+    none->Click();
+    EXPECT_EQ(dialog.result(), 0) << "a result of 0 clears a pending one";
+}
+
+TEST_F(FlatButtons, advancedColoursFollowTheParentColour)
+{
+    auto* b = Make<TFlatButton>(10, 10);
+    b->SetUseAdvColors(true);
+    EXPECT_EQ(b->ColorFocused(), DeriveAdvancedColor(kDefaultFace, 0, 10, lighten));
+    EXPECT_EQ(b->ColorBorder(), DeriveAdvancedColor(kDefaultFace, 0, 50, darken));
+    QPalette palette = form->palette();
+    palette.setColor(QPalette::Window, QColor(100, 150, 200));
+    form->setPalette(palette);
+    EXPECT_EQ(b->Color(), FromQColor(QColor(100, 150, 200)));
+    EXPECT_EQ(b->ColorDown(), DeriveAdvancedColor(b->Color(), 0, 10, darken));
+    b->SetMargin(-5);
+    EXPECT_EQ(b->Margin(), -1) << "margins below -1 are refused";
+}
+
+}  // namespace
