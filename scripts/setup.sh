@@ -5,6 +5,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libsqlite3-dev
   libgtest-dev
+  qt6-base-dev fonts-dejavu-core
   python3
 )
 missing=()
