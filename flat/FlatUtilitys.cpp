@@ -244,20 +244,25 @@ void CalcGlyphLayout(const QFont& font, const QRect& client, QPoint offset, cons
 
 // Captions are drawn without antialiasing: crisp one-colour text, as the
 // engraved disabled look needs.
-void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color)
+void SetCrispFont(QPainter& painter, const QFont& font)
 {
-    QFont crisp = painter.font();
+    QFont crisp = font;
     crisp.setStyleStrategy(QFont::NoAntialias);
     painter.setFont(crisp);
     painter.setRenderHint(QPainter::TextAntialiasing, false);
-    painter.setPen(color);
-    painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic | Qt::TextDontClip, caption);
 }
 
-void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& caption)
+void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color, int alignment)
 {
-    DrawCaption(painter, rect.translated(1, 1), caption, ToQColor(clBtnHighlight));
-    DrawCaption(painter, rect, caption, ToQColor(clBtnShadow));
+    SetCrispFont(painter, painter.font());
+    painter.setPen(color);
+    painter.drawText(rect, alignment | Qt::TextSingleLine | Qt::TextShowMnemonic | Qt::TextDontClip, caption);
+}
+
+void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& caption, int alignment)
+{
+    DrawCaption(painter, rect.translated(1, 1), caption, ToQColor(clBtnHighlight), alignment);
+    DrawCaption(painter, rect, caption, ToQColor(clBtnShadow), alignment);
 }
 
 int NumGlyphsFor(const QImage& glyph, int current)
@@ -362,6 +367,15 @@ TColor ParentColorOf(const QWidget* parent)
     if (color.isValid())
         return color.value<TColor>();
     return FromQColor(parent->palette().color(parent->backgroundRole()));
+}
+
+void NotifyParentColorChanged(QWidget* container)
+{
+    for (QObject* child : container->children())
+        if (child->isWidgetType()) {
+            QEvent changed(QEvent::PaletteChange);
+            QCoreApplication::sendEvent(child, &changed);
+        }
 }
 
 QWidget* ControlUnderPointer() { return QApplication::widgetAt(QCursor::pos()); }

@@ -12,13 +12,13 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QWidget>
 
 #include <cstdint>
 #include <functional>
 
 class QPainter;
 class QTimer;
-class QWidget;
 
 namespace FlatUtilitys {
 Q_NAMESPACE
@@ -34,6 +34,8 @@ Q_ENUM_NS(TGroupBoxBorder)
 enum TButtonLayout { blGlyphLeft = 0, blGlyphRight = 1, blGlyphTop = 2, blGlyphBottom = 3 };
 Q_ENUM_NS(TButtonLayout)
 enum TAdvMode { lighten = 0, darken = 1 };
+enum TAlignment { taLeftJustify = 0, taRightJustify = 1, taCenter = 2 };
+Q_ENUM_NS(TAlignment)
 
 }  // namespace FlatUtilitys
 
@@ -105,11 +107,14 @@ void CalcGlyphLayout(const QFont& font, const QRect& client, QPoint offset, cons
 
 // Size of `caption` as one line, "&" markers not counted ("&&" is one "&").
 QSize CaptionExtent(const QFont& font, const QString& caption);
-// Draws `caption` as one line centred in `rect`, the accelerator underlined.
-void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color);
+// Draws `caption` as one line placed in `rect` by `alignment` (centred by
+// default), the accelerator underlined.
+void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color,
+                 int alignment = Qt::AlignCenter);
 // The engraved look of disabled captions: a clBtnHighlight copy one pixel
 // down-right, then the caption in clBtnShadow.
-void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& caption);
+void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& caption,
+                         int alignment = Qt::AlignCenter);
 
 // The draw states of the two buttons; they select the image of a glyph strip.
 enum class ButtonDrawState { Up = 0, Disabled = 1, Pressed = 2, Latched = 3 };
@@ -147,6 +152,46 @@ void InstallAcceleratorFilter();
 // The colour a control with ParentColor takes from `parent`: its Color
 // property when it has one, else its background colour.
 TColor ParentColorOf(const QWidget* parent);
+
+// Tells the children of `container` that its colour changed, so that those
+// following their parent's colour take it.
+void NotifyParentColorChanged(QWidget* container);
+
+// The toolkit's colour-following shared by the flat controls: Color, and
+// ParentColor which keeps Color equal to the parent's colour.
+class TParentColor {
+public:
+    TColor Color() const { return color_; }
+    bool ParentColor() const { return parentColor_; }
+
+protected:
+    explicit TParentColor(QWidget* self) : self_(self) { FollowParent(); }
+    // Setting a colour of one's own ends following the parent.
+    void StoreColor(TColor c)
+    {
+        color_ = c;
+        parentColor_ = false;
+    }
+    void StoreParentColor(bool v)
+    {
+        parentColor_ = v;
+        FollowParent();
+    }
+    // Copies the parent's colour while ParentColor is true.
+    void FollowParent()
+    {
+        if (parentColor_ && self_->parentWidget() != nullptr)
+            color_ = ParentColorOf(self_->parentWidget());
+    }
+
+private:
+    QWidget* self_;
+    TColor color_ = kDefaultFace;
+    bool parentColor_ = true;
+};
+
+// Crisp one-colour text as the flat controls draw it: no antialiasing.
+void SetCrispFont(QPainter& painter, const QFont& font);
 
 // The control under the pointer, disabled controls included.
 QWidget* ControlUnderPointer();

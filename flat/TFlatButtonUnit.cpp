@@ -25,12 +25,11 @@ void SetContainingFormModalResult(QWidget* control, TModalResult result)
 // ---------------------------------------------------------------- base
 
 TFlatButtonBase::TFlatButtonBase(THoverTracker& tracker, QWidget* parent)
-    : QWidget(parent), TFlatHoverable(tracker, this)
+    : QWidget(parent), TParentColor(this), TFlatHoverable(tracker, this)
 {
     resize(25, 25);
     setMouseTracking(true);
     InstallAcceleratorFilter();
-    FollowParentColor();
 }
 
 TFlatButtonBase::~TFlatButtonBase() = default;
@@ -43,8 +42,7 @@ void TFlatButtonBase::SetTransparentMode(TTransparentMode v)
 
 void TFlatButtonBase::SetColor(TColor v)
 {
-    color_ = v;
-    parentColor_ = false;
+    StoreColor(v);
     update();
 }
 
@@ -73,8 +71,7 @@ void TFlatButtonBase::SetUseAdvColors(bool v)
 
 void TFlatButtonBase::SetParentColor(bool v)
 {
-    parentColor_ = v;
-    FollowParentColor();
+    StoreParentColor(v);
     update();
 }
 
@@ -85,19 +82,13 @@ void TFlatButtonBase::SetParentFont(bool v)
     setAttribute(Qt::WA_SetFont, !v);
 }
 
-void TFlatButtonBase::FollowParentColor()
-{
-    if (parentColor_ && parentWidget() != nullptr)
-        color_ = ParentColorOf(parentWidget());
-}
-
 void TFlatButtonBase::RecomputeAdvColors()
 {
     if (!useAdvColors_)
         return;
-    colors_[0] = DeriveAdvancedColor(color_, colors_[0], adv_[0], lighten);
-    colors_[1] = DeriveAdvancedColor(color_, colors_[1], adv_[1], darken);
-    colors_[2] = DeriveAdvancedColor(color_, colors_[2], adv_[2], darken);
+    colors_[0] = DeriveAdvancedColor(Color(), colors_[0], adv_[0], lighten);
+    colors_[1] = DeriveAdvancedColor(Color(), colors_[1], adv_[1], darken);
+    colors_[2] = DeriveAdvancedColor(Color(), colors_[2], adv_[2], darken);
 }
 
 void TFlatButtonBase::SetGroupIndex(int v)
@@ -254,12 +245,12 @@ void TFlatButtonBase::PaintFace(QPainter& painter)
 QColor TFlatButtonBase::FaceColor() const
 {
     switch (state_) {
-    case ButtonDrawState::Up: return ToQColor(Hovered() ? colors_[0] : color_);
-    case ButtonDrawState::Disabled: return ToQColor(color_);
+    case ButtonDrawState::Up: return ToQColor(Hovered() ? colors_[0] : Color());
+    case ButtonDrawState::Disabled: return ToQColor(Color());
     case ButtonDrawState::Pressed: return ToQColor(colors_[1]);
     case ButtonDrawState::Latched: return ToQColor(Hovered() ? colors_[0] : colors_[1]);
     }
-    return ToQColor(color_);
+    return ToQColor(Color());
 }
 
 void TFlatButtonBase::PaintBackground(QPainter& painter)
@@ -423,12 +414,11 @@ void TFlatButtonBase::changeEvent(QEvent* e)
         break;
     case QEvent::PaletteChange:  // the parent's colour changed
     case QEvent::ParentChange:
-        FollowParentColor();
+        FollowParent();
         [[fallthrough]];
     case QEvent::ApplicationPaletteChange:  // the system colours changed
         if (useAdvColors_) {
-            parentColor_ = true;
-            FollowParentColor();
+            StoreParentColor(true);
             RecomputeAdvColors();
         }
         update();

@@ -18,7 +18,7 @@ using TMouseMoveEvent = std::function<void(QObject* Sender, Qt::KeyboardModifier
 // with a non-zero result; another window keeps it as its "ModalResult".
 void SetContainingFormModalResult(QWidget* control, TModalResult result);
 
-class TFlatButtonBase : public QWidget, public TFlatHoverable, public TFlatDialogCharTarget {
+class TFlatButtonBase : public QWidget, public TParentColor, public TFlatHoverable, public TFlatDialogCharTarget {
     Q_OBJECT
     Q_PROPERTY(FlatUtilitys::TTransparentMode TransparentMode READ TransparentMode WRITE SetTransparentMode)
     Q_PROPERTY(bool AllowAllUp READ AllowAllUp WRITE SetAllowAllUp)
@@ -56,7 +56,6 @@ public:
     bool AllowAllUp() const { return allowAllUp_; }
     void SetAllowAllUp(bool v);
 
-    TColor Color() const { return color_; }
     void SetColor(TColor v);
     TColor ColorFocused() const { return colors_[0]; }
     void SetColorFocused(TColor v) { SetColorByIndex(0, v); }
@@ -76,7 +75,6 @@ public:
     void SetAdvColorBorder(int v) { SetAdvColorByIndex(2, v); }
     bool UseAdvColors() const { return useAdvColors_; }
     void SetUseAdvColors(bool v);
-    bool ParentColor() const { return parentColor_; }
     void SetParentColor(bool v);
     bool ParentFont() const { return !testAttribute(Qt::WA_SetFont); }
     void SetParentFont(bool v);
@@ -158,15 +156,12 @@ private:
     void SetColorByIndex(int index, TColor v);
     void SetAdvColorByIndex(int index, int v);
     void RecomputeAdvColors();
-    void FollowParentColor();
 
     TTransparentMode transparentMode_ = tmNone;
     bool allowAllUp_ = false;
-    TColor color_ = kDefaultFace;
     TColor colors_[5] = {kDefaultFace, kDefaultDown, kDefaultBorder, clWhite, clBlack};
     TAdvColors adv_[3] = {10, 10, 50};
     bool useAdvColors_ = false;
-    bool parentColor_ = true;
     int groupIndex_ = 0;
     bool down_ = false;
     QString caption_;

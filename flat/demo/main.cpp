@@ -1,6 +1,10 @@
 // Shows the flat controls in their states, to look at them on a real display:
 //   flat_demo [screenshot.png]   (with a file name: saves a picture and quits)
 #include "TFlatButtonUnit.h"
+#include "TFlatEditUnit.h"
+#include "TFlatGaugeUnit.h"
+#include "TFlatGroupBoxUnit.h"
+#include "TFlatPanelUnit.h"
 #include "TFlatSpeedButtonUnit.h"
 
 #include <QApplication>
@@ -36,7 +40,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QWidget window;
     window.setWindowTitle("Flat controls");
-    window.resize(420, 220);
+    window.resize(420, 330);
     QPalette palette = window.palette();
     palette.setColor(QPalette::Window, ToQColor(kDefaultFace));
     window.setPalette(palette);
@@ -75,7 +79,36 @@ int main(int argc, char** argv)
     transparent->SetCaption("Transparent");
     transparent->SetTransparentMode(tmAlways);
 
+    auto* box = new TFlatGroupBox(&window);
+    box->setGeometry(10, 130, 190, 80);
+    box->SetCaption("Tipo backup");
+    auto* edit = new TFlatEdit(box);
+    edit->move(10, 20);
+    edit->setText("Predefinito");
+    edit->Loaded();
+    auto* focused = new TFlatEdit(box);
+    focused->move(10, 48);
+    focused->setText("focused");
+    focused->Loaded();
+    auto* topLine = new TFlatGroupBox(&window);
+    topLine->setGeometry(210, 130, 190, 80);
+    topLine->SetCaption("&Disabled, top line");
+    topLine->SetBorder(brOnlyTopLine);
+    topLine->setEnabled(false);
+    auto* gauge = new TFlatGauge(&window);
+    gauge->move(10, 220);
+    gauge->SetProgress(55);
+    auto* panel = new TFlatPanel(&window);
+    panel->setGeometry(170, 220, 230, 41);
+    panel->SetCaption("TFlatPanel");
+    auto* disabledPanel = new TFlatPanel(&window);
+    disabledPanel->setGeometry(170, 270, 230, 41);
+    disabledPanel->SetCaption("Disabled panel");
+    disabledPanel->SetAlignment(taLeftJustify);
+    disabledPanel->setEnabled(false);
+
     window.show();
+    focused->setFocus();
     if (argc > 1) {
         const QString file = argv[1];
         QTimer::singleShot(300, [&window, &app, file] {

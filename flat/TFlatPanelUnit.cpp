@@ -1,0 +1,91 @@
+#include "TFlatPanelUnit.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QPixmap>
+
+TFlatPanel::TFlatPanel(QWidget* parent) : QWidget(parent), TParentColor(this)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setGeometry(0, 0, 185, 41);
+}
+
+void TFlatPanel::SetTransparent(bool v)
+{
+    transparent_ = v;
+    update();
+}
+
+void TFlatPanel::SetCaption(const QString& v)
+{
+    caption_ = v;
+    update();
+}
+
+void TFlatPanel::SetColor(TColor v)
+{
+    StoreColor(v);
+    NotifyParentColorChanged(this);
+    update();
+}
+
+void TFlatPanel::SetParentColor(bool v)
+{
+    StoreParentColor(v);
+    NotifyParentColorChanged(this);
+    update();
+}
+
+void TFlatPanel::SetColorByIndex(int index, TColor v)
+{
+    colors_[index] = v;
+    update();
+}
+
+void TFlatPanel::SetAlignment(TAlignment v)
+{
+    alignment_ = v;
+    update();
+}
+
+// The caption's rectangle is the whole client area, frame included.
+void TFlatPanel::paintEvent(QPaintEvent*)
+{
+    static const int horizontal[] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter};
+    const int flags = horizontal[alignment_] | Qt::AlignVCenter;
+    QPixmap face(size());
+    face.fill(Qt::transparent);
+    {
+        QPainter painter(&face);
+        if (transparent_)
+            PaintParentBackground(this, painter);
+        else
+            painter.fillRect(rect(), ToQColor(Color()));
+        DrawBevelFrame(painter, rect(), colors_[0], colors_[1], 1);
+        painter.setFont(font());
+        if (isEnabled())
+            DrawCaption(painter, rect(), caption_, palette().color(QPalette::WindowText), flags);
+        else
+            DrawDisabledCaption(painter, rect(), caption_, flags);
+    }
+    QPainter(this).drawPixmap(0, 0, face);
+}
+
+void TFlatPanel::changeEvent(QEvent* e)
+{
+    QWidget::changeEvent(e);
+    switch (e->type()) {
+    case QEvent::PaletteChange:
+    case QEvent::ParentChange:
+        FollowParent();
+        NotifyParentColorChanged(this);
+        update();
+        break;
+    case QEvent::EnabledChange:
+    case QEvent::FontChange:
+        update();
+        break;
+    default:
+        break;
+    }
+}
