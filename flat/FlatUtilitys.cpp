@@ -10,6 +10,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace {
 
 struct SystemColorRole {
@@ -252,17 +255,21 @@ void SetCrispFont(QPainter& painter, const QFont& font)
     painter.setRenderHint(QPainter::TextAntialiasing, false);
 }
 
-void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color, int alignment)
+void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color, int alignment,
+                 bool accelerators)
 {
     SetCrispFont(painter, painter.font());
     painter.setPen(color);
-    painter.drawText(rect, alignment | Qt::TextSingleLine | Qt::TextShowMnemonic | Qt::TextDontClip, caption);
+    const int lines = alignment & Qt::TextWordWrap ? 0 : Qt::TextSingleLine;
+    const int mnemonic = accelerators ? Qt::TextShowMnemonic : 0;
+    painter.drawText(rect, alignment | lines | mnemonic | Qt::TextDontClip, caption);
 }
 
-void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& caption, int alignment)
+void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& caption, int alignment,
+                         bool accelerators)
 {
-    DrawCaption(painter, rect.translated(1, 1), caption, ToQColor(clBtnHighlight), alignment);
-    DrawCaption(painter, rect, caption, ToQColor(clBtnShadow), alignment);
+    DrawCaption(painter, rect.translated(1, 1), caption, ToQColor(clBtnHighlight), alignment, accelerators);
+    DrawCaption(painter, rect, caption, ToQColor(clBtnShadow), alignment, accelerators);
 }
 
 int NumGlyphsFor(const QImage& glyph, int current)
@@ -367,6 +374,14 @@ TColor ParentColorOf(const QWidget* parent)
     if (color.isValid())
         return color.value<TColor>();
     return FromQColor(parent->palette().color(parent->backgroundRole()));
+}
+
+void DrawLineWithoutEnd(QPainter& painter, QPoint from, QPoint to, const QColor& color)
+{
+    const int dx = to.x() - from.x(), dy = to.y() - from.y();
+    const int steps = std::max(std::abs(dx), std::abs(dy));
+    for (int i = 0; i < steps; ++i)
+        painter.fillRect(from.x() + dx * i / steps, from.y() + dy * i / steps, 1, 1, color);
 }
 
 void NotifyParentColorChanged(QWidget* container)

@@ -107,14 +107,15 @@ void CalcGlyphLayout(const QFont& font, const QRect& client, QPoint offset, cons
 
 // Size of `caption` as one line, "&" markers not counted ("&&" is one "&").
 QSize CaptionExtent(const QFont& font, const QString& caption);
-// Draws `caption` as one line placed in `rect` by `alignment` (centred by
-// default), the accelerator underlined.
+// Draws `caption` placed in `rect` by `alignment` (centred by default), the
+// accelerator underlined; one line unless `alignment` has Qt::TextWordWrap.
+// With `accelerators` false an "&" is drawn as it stands.
 void DrawCaption(QPainter& painter, const QRect& rect, const QString& caption, const QColor& color,
-                 int alignment = Qt::AlignCenter);
+                 int alignment = Qt::AlignCenter, bool accelerators = true);
 // The engraved look of disabled captions: a clBtnHighlight copy one pixel
 // down-right, then the caption in clBtnShadow.
 void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& caption,
-                         int alignment = Qt::AlignCenter);
+                         int alignment = Qt::AlignCenter, bool accelerators = true);
 
 // The draw states of the two buttons; they select the image of a glyph strip.
 enum class ButtonDrawState { Up = 0, Disabled = 1, Pressed = 2, Latched = 3 };
@@ -189,6 +190,14 @@ private:
     TColor color_ = kDefaultFace;
     bool parentColor_ = true;
 };
+
+// A straight or diagonal line with its start pixel and without its end pixel.
+void DrawLineWithoutEnd(QPainter& painter, QPoint from, QPoint to, const QColor& color);
+
+// The flat controls take the focus by Tab when they are a tab stop, and on
+// their own from a left press: never from other buttons.
+inline Qt::FocusPolicy TabStopPolicy(bool tabStop) { return tabStop ? Qt::TabFocus : Qt::NoFocus; }
+inline bool IsTabStop(const QWidget* w) { return w->focusPolicy() & Qt::TabFocus; }
 
 // Crisp one-colour text as the flat controls draw it: no antialiasing.
 void SetCrispFont(QPainter& painter, const QFont& font);

@@ -442,7 +442,7 @@ THoverTracker& TFlatButton::Tracker()
 TFlatButton::TFlatButton(QWidget* parent) : TFlatButtonBase(Tracker(), parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setFocusPolicy(Qt::ClickFocus);
+    setFocusPolicy(TabStopPolicy(false));
 }
 
 void TFlatButton::SetDefault(bool v)

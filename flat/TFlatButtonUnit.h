@@ -188,8 +188,8 @@ public:
 
     bool Default() const { return default_; }
     void SetDefault(bool v);
-    bool TabStop() const { return focusPolicy() == Qt::StrongFocus; }
-    void SetTabStop(bool v) { setFocusPolicy(v ? Qt::StrongFocus : Qt::ClickFocus); }
+    bool TabStop() const { return IsTabStop(this); }
+    void SetTabStop(bool v) { setFocusPolicy(TabStopPolicy(v)); }
 
     // The class-wide hover timer; null while no flat button exists.
     static QTimer* HoverTimer() { return Tracker().HoverTimer; }

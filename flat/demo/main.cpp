@@ -1,6 +1,9 @@
 // Shows the flat controls in their states, to look at them on a real display:
 //   flat_demo [screenshot.png]   (with a file name: saves a picture and quits)
 #include "TFlatButtonUnit.h"
+#include "TFlatCheckBoxUnit.h"
+#include "TFlatListBoxUnit.h"
+#include "TFlatRadioButtonUnit.h"
 #include "TFlatEditUnit.h"
 #include "TFlatGaugeUnit.h"
 #include "TFlatGroupBoxUnit.h"
@@ -40,7 +43,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QWidget window;
     window.setWindowTitle("Flat controls");
-    window.resize(420, 330);
+    window.resize(600, 330);
     QPalette palette = window.palette();
     palette.setColor(QPalette::Window, ToQColor(kDefaultFace));
     window.setPalette(palette);
@@ -106,6 +109,34 @@ int main(int argc, char** argv)
     disabledPanel->SetCaption("Disabled panel");
     disabledPanel->SetAlignment(taLeftJustify);
     disabledPanel->setEnabled(false);
+
+    auto* files = new TFlatListBox(&window);
+    files->SetScrollBars(true);
+    files->setGeometry(420, 10, 170, 119);
+    for (int i = 0; i < 12; ++i)
+        files->Items().Add(QString("/home/utente/documento%1.txt").arg(i));
+    files->SetItemIndex(1);
+    auto* modes = new TFlatListBox(&window);
+    modes->setGeometry(420, 140, 170, 42);
+    QStringList modeItems{"Completo", "Incrementale"};
+    modes->SetItems(modeItems);
+    modes->SetItemIndex(0);
+    auto* check = new TFlatCheckBox(&window);
+    check->setGeometry(420, 190, 170, 17);
+    check->SetCaption("Usa path originario");
+    check->SetChecked(true);
+    auto* original = new TFlatRadioButton(&window);
+    original->setGeometry(420, 215, 170, 17);
+    original->SetCaption("Path originale");
+    original->SetChecked(true);
+    auto* other = new TFlatRadioButton(&window);
+    other->setGeometry(420, 235, 170, 17);
+    other->SetCaption("Altro path");
+    auto* disabledCheck = new TFlatCheckBox(&window);
+    disabledCheck->setGeometry(420, 255, 170, 17);
+    disabledCheck->SetCaption("Disabled, checked");
+    disabledCheck->SetChecked(true);
+    disabledCheck->setEnabled(false);
 
     window.show();
     focused->setFocus();

@@ -1,0 +1,591 @@
+#include "TFlatListBoxUnit.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <algorithm>
+
+// ---------------------------------------------------------------- strings
+
+namespace {
+
+// The locale's order, letter case ignored.
+bool SortsBefore(const QString& a, const QString& b)
+{
+    return QString::localeAwareCompare(a.toLower(), b.toLower()) < 0;
+}
+
+QString TrimmedEntry(const QString& s)
+{
+    qsizetype first = 0, last = s.size();
+    while (first < last && s[first].unicode() <= ' ')
+        ++first;
+    while (last > first && s[last - 1].unicode() <= ' ')
+        --last;
+    return s.mid(first, last - first);
+}
+
+// The timer shared by every list box, and the box its ticks go to.
+struct SharedScrollTimer {
+    QTimer* timer = nullptr;
+    TFlatListBox* target = nullptr;
+    int boxes = 0;
+};
+
+SharedScrollTimer& Shared()
+{
+    static SharedScrollTimer shared;
+    return shared;
+}
+
+}  // namespace
+
+int TFlatStrings::Add(const QString& item)
+{
+    if (!sorted_) {
+        items_.append(item);
+        Changed();
+        return Count() - 1;
+    }
+    const auto at = std::lower_bound(items_.begin(), items_.end(), item, SortsBefore);
+    if (at != items_.end() && at->compare(item, Qt::CaseInsensitive) == 0)
+        return static_cast<int>(at - items_.begin());  // duplicates are ignored
+    const auto index = static_cast<int>(at - items_.begin());
+    items_.insert(index, item);
+    Changed();
+    return index;
+}
+
+void TFlatStrings::Insert(int index, const QString& item)
+{
+    items_.insert(std::clamp(index, 0, Count()), item);
+    Changed();
+}
+
+void TFlatStrings::Delete(int index)
+{
+    if (index < 0 || index >= Count())
+        return;
+    items_.removeAt(index);
+    Changed();
+}
+
+void TFlatStrings::Clear()
+{
+    items_.clear();
+    Changed();
+}
+
+void TFlatStrings::Assign(const QStringList& items)
+{
+    const auto notify = std::move(OnChange);
+    OnChange = nullptr;  // one change for the whole assignment
+    items_.clear();
+    for (const auto& item : items)
+        Add(item);
+    OnChange = notify;
+    Changed();
+}
+
+void TFlatStrings::SetSorted(bool v)
+{
+    if (v == sorted_)
+        return;
+    sorted_ = v;
+    if (v) {
+        std::stable_sort(items_.begin(), items_.end(), SortsBefore);
+        Changed();
+    }
+}
+
+void TFlatStrings::Changed()
+{
+    if (OnChange)
+        OnChange();
+}
+
+// ---------------------------------------------------------------- list box
+
+TFlatListBox::TFlatListBox(QWidget* parent) : QWidget(parent), TParentColor(this)
+{
+    SharedScrollTimer& shared = Shared();
+    if (shared.timer == nullptr) {
+        shared.timer = new QTimer;
+        shared.timer->setInterval(600);
+        QObject::connect(shared.timer, &QTimer::timeout, [] {
+            if (Shared().target != nullptr)
+                Shared().target->ScrollTick();
+        });
+    }
+    ++shared.boxes;
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(TabStopPolicy(true));
+    items_.OnChange = [this] { ItemsChanged(); };
+    resize(137, 99);
+    RebuildRows();
+}
+
+// The shared timer stays for the boxes that remain; it goes with the last.
+TFlatListBox::~TFlatListBox()
+{
+    SharedScrollTimer& shared = Shared();
+    if (shared.target == this) {
+        shared.timer->stop();
+        shared.target = nullptr;
+    }
+    if (--shared.boxes == 0) {
+        delete shared.timer;
+        shared.timer = nullptr;
+    }
+}
+
+QTimer* TFlatListBox::ScrollTimer() { return Shared().timer; }
+
+void TFlatListBox::SetTransparentMode(TTransparentMode v)
+{
+    transparentMode_ = v;
+    update();
+}
+
+void TFlatListBox::SetItems(QStringList& items)
+{
+    if (items.size() > 256)
+        return;
+    for (auto& entry : items)
+        entry = TrimmedEntry(entry);
+    items_.Assign(items);
+    update();
+}
+
+void TFlatListBox::SetItemList(const QStringList& items)
+{
+    QStringList copy = items;
+    SetItems(copy);
+}
+
+void TFlatListBox::ItemsChanged()
+{
+    if (!isEnabled())
+        return;  // a disabled box keeps its selection
+    selection_.reset();
+    update();
+}
+
+void TFlatListBox::SetItemHeight(int v)
+{
+    itemHeight_ = std::max(1, v);
+    snapping_ = true;
+    resize(width(), (itemHeight_ + 2) * visibleRows_ + Margins());
+    snapping_ = false;
+    RebuildRows();
+}
+
+void TFlatListBox::SetMultiSelect(bool v)
+{
+    multiSelect_ = v;
+    if (v)
+        itemIndex_ = 0;
+}
+
+void TFlatListBox::SetScrollBars(bool v)
+{
+    if (v == scrollBars_)
+        return;
+    scrollBars_ = v;
+    snapping_ = true;
+    resize(width(), height() + (v ? 20 : -20));
+    snapping_ = false;
+    RebuildRows();
+}
+
+void TFlatListBox::SetColor(TColor v)
+{
+    StoreColor(v);
+    update();
+}
+
+void TFlatListBox::SetParentColor(bool v)
+{
+    StoreParentColor(v);
+    update();
+}
+
+void TFlatListBox::SetColorByIndex(int index, TColor v)
+{
+    colors_[index] = v;
+    update();
+}
+
+void TFlatListBox::SetAdvColorBorder(int v)
+{
+    advColorBorder_ = static_cast<TAdvColors>(std::clamp(v, 0, 100));
+    DeriveBorder();
+    update();
+}
+
+void TFlatListBox::SetUseAdvColors(bool v)
+{
+    if (v == useAdvColors_)
+        return;
+    useAdvColors_ = v;
+    StoreParentColor(v);
+    DeriveBorder();
+    update();
+}
+
+void TFlatListBox::DeriveBorder()
+{
+    if (useAdvColors_)
+        colors_[1] = DeriveAdvancedColor(Color(), colors_[1], advColorBorder_, darken);
+}
+
+void TFlatListBox::SetSorted(bool v)
+{
+    if (v == items_.Sorted())
+        return;
+    items_.SetSorted(v);
+    selection_.reset();
+    update();
+}
+
+void TFlatListBox::SetItemIndex(int v)
+{
+    if (v == itemIndex_)
+        return;
+    itemIndex_ = v;
+    const bool member = v >= 0 && v < 256;
+    if (multiSelect_) {
+        if (member)
+            selection_.flip(std::size_t(v));
+    } else {
+        selection_.reset();
+        if (member)
+            selection_.set(std::size_t(v));
+    }
+    update();
+}
+
+void TFlatListBox::RebuildRows()
+{
+    rowRects_.clear();
+    visibleRows_ = std::max(0, RowsFor(height()));
+    int top = scrollBars_ ? 13 : 3;
+    for (int r = 0; r < visibleRows_; ++r) {
+        rowRects_.emplace_back(QPoint(3, top), QPoint(width() - 3 - 1, top + itemHeight_ - 1));
+        top += itemHeight_ + 2;
+    }
+    update();
+}
+
+// The height is always a whole number of rows plus the fixed margins.
+void TFlatListBox::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    if (!snapping_) {
+        const int snapped = (itemHeight_ + 2) * std::max(0, RowsFor(height())) + Margins();
+        if (snapped != height()) {
+            snapping_ = true;
+            resize(width(), snapped);
+            snapping_ = false;
+        }
+    }
+    RebuildRows();
+}
+
+// ---------------------------------------------------------------- painting
+
+void TFlatListBox::paintEvent(QPaintEvent*)
+{
+    QPixmap face(size());
+    face.fill(Qt::transparent);
+    {
+        QPainter painter(&face);
+        painter.setFont(font());
+        PaintBackground(painter);
+        DrawBevelFrame(painter, rect(), colors_[1], colors_[1], 1);
+        if (scrollBars_)
+            PaintBands(painter);
+        PaintRows(painter);
+    }
+    QPainter(this).drawPixmap(0, 0, face);
+}
+
+void TFlatListBox::PaintBackground(QPainter& painter)
+{
+    const bool opaque = transparentMode_ == tmNone || (transparentMode_ == tmNotFocused && hasFocus());
+    if (opaque)
+        painter.fillRect(rect(), ToQColor(colors_[2]));
+    else
+        PaintParentBackground(this, painter);
+}
+
+namespace {
+
+void Triangle(QPainter& painter, QPoint a, QPoint b, QPoint c, const QColor& color)
+{
+    painter.setPen(color);
+    painter.setBrush(color);
+    const QPoint points[3] = {a, b, c};
+    painter.drawPolygon(points, 3);
+}
+
+// An active arrow in `active`; an inactive one grey over a white copy one
+// pixel down-right. `dir` is -1 for an arrow pointing up, +1 for down.
+void Arrow(QPainter& painter, int h, int baseY, int dir, bool isActive, const QColor& active)
+{
+    if (!isActive)
+        Triangle(painter, {h - 1, baseY + 1}, {h + 3, baseY + 1}, {h + 1, baseY + 1 + 2 * dir}, Qt::white);
+    Triangle(painter, {h - 2, baseY}, {h + 2, baseY}, {h, baseY + 2 * dir},
+             isActive ? active : QColor(128, 128, 128));
+}
+
+}  // namespace
+
+void TFlatListBox::PaintBands(QPainter& painter)
+{
+    const int w = width(), h = height();
+    const QColor band = ToQColor(Color());
+    for (const QRect r : {QRect(0, 0, w, 11), QRect(0, h - 11, w, 11)}) {
+        painter.fillRect(r, band);
+        DrawBevelFrame(painter, r, colors_[1], colors_[1], 1);
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const QColor arrow = ToQColor(colors_[0]);
+    Arrow(painter, w / 2, 6, -1, topIndex_ != 0 && isEnabled(), arrow);
+    Arrow(painter, w / 2, h - 7, +1, CanScrollDown() && isEnabled(), arrow);
+    painter.restore();
+}
+
+// Only the visible rows are drawn, whatever the number of items.
+void TFlatListBox::PaintRows(QPainter& painter)
+{
+    const QColor ink = palette().color(QPalette::WindowText);
+    int i = topIndex_;
+    for (const QRect& row : rowRects_) {
+        if (i > items_.Count() - 1)
+            break;
+        if (Selected(i)) {
+            painter.fillRect(row, ToQColor(colors_[3]));
+            DrawBevelFrame(painter, row, colors_[1], colors_[1], 1);
+        }
+        const QRect text = row.adjusted(3, 0, -3, 0);
+        painter.save();
+        painter.setClipRect(text);
+        const int alignment = Qt::AlignLeft | Qt::AlignVCenter;
+        if (isEnabled())
+            DrawCaption(painter, text, items_[i], ink, alignment, false);
+        else
+            DrawDisabledCaption(painter, text, items_[i], alignment, false);
+        painter.restore();
+        ++i;
+    }
+}
+
+// ---------------------------------------------------------------- mouse
+
+// The press acts where the pointer is now, not where the press was reported.
+void TFlatListBox::mousePressEvent(QMouseEvent* e)
+{
+    const QPoint p = mapFromGlobal(QCursor::pos());
+    pressedInside_ = e->button() == Qt::LeftButton;
+    if (e->button() == Qt::LeftButton && items_.Count() > 0 && SelectRowAt(p))
+        return;  // a row was selected: no OnMouseDown
+    if (scrollBars_)
+        ScrollByArrowAt(p);
+    if (OnMouseDown) {
+        const QPoint at = e->position().toPoint();
+        OnMouseDown(this, e->button(), e->modifiers(), at.x(), at.y());
+    }
+}
+
+bool TFlatListBox::SelectRowAt(QPoint p)
+{
+    for (std::size_t r = 0; r < rowRects_.size(); ++r) {
+        if (!rowRects_[r].contains(p))
+            continue;
+        const int k = topIndex_ + static_cast<int>(r);
+        if (k >= 0 && k < 256) {
+            if (multiSelect_) {
+                selection_.flip(std::size_t(k));
+            } else {
+                selection_.reset();
+                selection_.set(std::size_t(k));
+            }
+        } else if (!multiSelect_) {
+            selection_.reset();
+        }
+        itemIndex_ = k;
+        setFocus(Qt::MouseFocusReason);
+        update();
+        return true;
+    }
+    return false;
+}
+
+bool TFlatListBox::ScrollByArrowAt(QPoint p)
+{
+    const int w = width(), h = height();
+    if (QRect(0, 0, w, 11).contains(p)) {
+        topIndex_ = std::max(0, topIndex_ - 1);
+        StartAutoRepeat(false);
+        return true;
+    }
+    if (QRect(0, h - 11, w, 11).contains(p)) {
+        if (CanScrollDown())
+            ++topIndex_;
+        StartAutoRepeat(true);
+        return true;
+    }
+    return false;
+}
+
+void TFlatListBox::StartAutoRepeat(bool down)
+{
+    setFocus(Qt::MouseFocusReason);
+    update();
+    scrollingDown_ = down;
+    SharedScrollTimer& shared = Shared();
+    shared.timer->stop();
+    shared.target = this;
+    shared.timer->start();
+}
+
+void TFlatListBox::ScrollTick()
+{
+    QTimer* timer = Shared().timer;
+    timer->setInterval(100);
+    if (scrollingDown_) {
+        if (!CanScrollDown())
+            timer->stop();
+        else
+            ++topIndex_;
+    } else if (topIndex_ - 1 < 0) {
+        topIndex_ = 0;
+        timer->stop();
+    } else {
+        --topIndex_;
+    }
+    update();
+}
+
+void TFlatListBox::mouseReleaseEvent(QMouseEvent* e)
+{
+    QTimer* timer = Shared().timer;
+    timer->stop();
+    timer->setInterval(600);
+    const QPoint at = e->position().toPoint();
+    if (OnMouseUp)
+        OnMouseUp(this, e->button(), e->modifiers(), at.x(), at.y());
+    const bool click = pressedInside_ && e->button() == Qt::LeftButton && rect().contains(at);
+    pressedInside_ = false;
+    if (click && OnClick)
+        OnClick(this);
+}
+
+void TFlatListBox::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPoint at = e->position().toPoint();
+    if (OnMouseMove)
+        OnMouseMove(this, e->modifiers(), at.x(), at.y());
+}
+
+// ---------------------------------------------------------------- keys, wheel
+
+// Keys scroll the view only; they never change the selection.
+void TFlatListBox::keyPressEvent(QKeyEvent* e)
+{
+    const int count = items_.Count();
+    switch (e->key()) {
+    case Qt::Key_PageUp:
+        topIndex_ = std::max(0, topIndex_ - visibleRows_);
+        break;
+    case Qt::Key_PageDown:
+        if (count < topIndex_ + 2 * visibleRows_)
+            topIndex_ = std::max(0, count - visibleRows_);
+        else
+            topIndex_ += visibleRows_;
+        break;
+    case Qt::Key_Up:
+        topIndex_ = std::max(0, topIndex_ - 1);
+        break;
+    case Qt::Key_Down:
+        if (CanScrollDown())
+            ++topIndex_;
+        break;
+    default:
+        QWidget::keyPressEvent(e);
+        break;
+    }
+    update();
+}
+
+// One notch is a delta of 120; the low byte of the 16-bit delta tells the
+// direction (0x88 towards the user, 0x78 away), so two notches reported at
+// once do nothing.
+void TFlatListBox::wheelEvent(QWheelEvent* e)
+{
+    const int lines = QApplication::wheelScrollLines() != 0 ? QApplication::wheelScrollLines() : visibleRows_;
+    const int lowByte = e->angleDelta().y() & 0xFF;
+    if (lowByte == 0x88) {
+        if (items_.Count() < topIndex_ + visibleRows_ + lines)
+            topIndex_ = std::max(0, items_.Count() - visibleRows_);
+        else
+            topIndex_ += lines;
+    } else if (lowByte == 0x78) {
+        topIndex_ = std::max(0, topIndex_ - lines);
+    }
+    e->accept();
+    update();
+}
+
+void TFlatListBox::focusInEvent(QFocusEvent* e)
+{
+    QWidget::focusInEvent(e);
+    if (transparentMode_ != tmNone)
+        update();
+}
+
+void TFlatListBox::focusOutEvent(QFocusEvent* e)
+{
+    QWidget::focusOutEvent(e);
+    if (transparentMode_ != tmNone)
+        update();
+}
+
+void TFlatListBox::moveEvent(QMoveEvent* e)
+{
+    QWidget::moveEvent(e);
+    if (transparentMode_ != tmNone)
+        update();
+}
+
+void TFlatListBox::changeEvent(QEvent* e)
+{
+    QWidget::changeEvent(e);
+    switch (e->type()) {
+    case QEvent::PaletteChange:
+    case QEvent::ParentChange:
+        FollowParent();
+        [[fallthrough]];
+    case QEvent::ApplicationPaletteChange:
+        if (useAdvColors_) {
+            StoreParentColor(true);
+            DeriveBorder();
+        }
+        update();
+        break;
+    case QEvent::EnabledChange:
+    case QEvent::FontChange:
+        update();
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,382 @@
+// The flat check box, radio button and list box: marks pixel by pixel, the
+// toggle and exclusivity rules, rows, selection, scrolling and the wheel.
+#include "TFlatCheckBoxUnit.h"
+#include "TFlatGroupBoxUnit.h"
+#include "TFlatListBoxUnit.h"
+#include "TFlatRadioButtonUnit.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+QRgb Rgb(TColor c) { return ToQColor(c).rgb(); }
+
+class FlatSelection : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = std::make_unique<QWidget>();
+        QPalette palette = form->palette();
+        palette.setColor(QPalette::Window, ToQColor(kDefaultFace));
+        form->setPalette(palette);
+        form->resize(400, 400);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void TearDown() override { form.reset(); }
+
+    template <typename Control>
+    Control* Make(int x, int y, QWidget* parent = nullptr)
+    {
+        auto* c = new Control(parent != nullptr ? parent : form.get());
+        c->move(x, y);
+        c->show();
+        return c;
+    }
+    void PointAt(QWidget* w, QPoint at = {5, 8})
+    {
+        QTest::mouseMove(form.get(), QPoint(399, 399));
+        QCursor::setPos(w->mapToGlobal(at));
+        QTest::mouseMove(w, at);
+    }
+    // Presses where the pointer is, as the list box reads it.
+    static void ClickAt(QWidget* w, QPoint at, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QCursor::setPos(w->mapToGlobal(at));
+        QTest::mouseClick(w, button, {}, at);
+    }
+    static void Wheel(QWidget* w, int delta)
+    {
+        QWheelEvent event(QPointF(5, 20), QPointF(w->mapToGlobal(QPoint(5, 20))), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &event);
+    }
+    static QImage Face(QWidget* w) { return w->grab().toImage(); }
+
+    std::unique_ptr<QWidget> form;
+};
+
+// ---------------------------------------------------------------- check box
+
+TEST_F(FlatSelection, checkBoxDrawsItsSquareTickAndFills)
+{
+    auto* box = Make<TFlatCheckBox>(10, 10);
+    box->SetCaption("Usa path originario");
+    QImage rest = Face(box);
+    EXPECT_EQ(rest.pixel(1, 3), Rgb(kDefaultBorder));
+    EXPECT_EQ(rest.pixel(11, 13), Rgb(kDefaultBorder));
+    EXPECT_EQ(rest.pixel(5, 7), Rgb(kDefaultFace)) << "at rest the square takes Color";
+
+    box->SetChecked(true);
+    const QImage checked = Face(box);
+    const int segments[6][4] = {{2, 4, 6, 8}, {2, 5, 5, 8}, {2, 6, 5, 9}, {8, 2, 4, 6}, {8, 3, 4, 7}, {8, 4, 5, 7}};
+    for (const auto& s : segments) {
+        const int steps = std::abs(s[2] - s[0]);
+        for (int i = 0; i < steps; ++i) {
+            const int x = 1 + s[0] + (s[2] - s[0]) / steps * i, y = 3 + s[1] + (s[3] - s[1]) / steps * i;
+            EXPECT_EQ(checked.pixel(x, y), Rgb(clBlack)) << x << "," << y;
+        }
+        EXPECT_NE(checked.pixel(1 + s[2], 3 + s[3]) == Rgb(clBlack) && s[2] == 6, true) << "end pixels are left out";
+    }
+
+    PointAt(box);
+    ASSERT_TRUE(box->Hovered());
+    EXPECT_EQ(Face(box).pixel(3, 5), Rgb(clWhite)) << "hovered: ColorFocused";
+    QTest::mousePress(box, Qt::LeftButton, {}, QPoint(5, 8));
+    EXPECT_EQ(Face(box).pixel(3, 5), Rgb(kDefaultDown)) << "pressed: ColorDown";
+    QTest::mouseRelease(box, Qt::LeftButton, {}, QPoint(5, 8));
+
+    box->setEnabled(false);
+    box->SetChecked(true);
+    EXPECT_EQ(Face(box).pixel(1 + 2, 3 + 4), Rgb(clBtnShadow)) << "a disabled tick is shadow-coloured";
+}
+
+TEST_F(FlatSelection, checkBoxRightLayoutPutsTheSquareAtTheRightEdge)
+{
+    auto* box = Make<TFlatCheckBox>(10, 10);
+    box->SetLayout(checkboxRight);
+    EXPECT_EQ(box->MarkRect(), QRect(121 - 13, 3, 11, 11));
+    EXPECT_EQ(box->CaptionRect(), QRect(1, 1, 121 - 17, 15));
+    const QImage face = Face(box);
+    EXPECT_EQ(face.pixel(121 - 13, 3), Rgb(kDefaultBorder));
+    EXPECT_EQ(face.pixel(121 - 3, 13), Rgb(kDefaultBorder));
+}
+
+TEST_F(FlatSelection, checkBoxTogglesOnReleaseWhileCountedAsHovered)
+{
+    auto* box = Make<TFlatCheckBox>(10, 10);
+    int clicks = 0;
+    box->OnClick = [&](QObject*) { ++clicks; };
+    PointAt(box);
+    QTest::mousePress(box, Qt::LeftButton, {}, QPoint(5, 8));
+    PointAt(form.get(), QPoint(300, 300));
+    QTest::mouseRelease(box, Qt::LeftButton, {}, QPoint(290, 290));
+    EXPECT_TRUE(box->Checked()) << "dragged off and released outside still toggles";
+    EXPECT_EQ(clicks, 1);
+
+    auto* edit = Make<QLineEdit>(10, 100);
+    PointAt(box);
+    QTest::mousePress(box, Qt::LeftButton, {}, QPoint(5, 8));
+    edit->setFocus();
+    QTest::mouseRelease(box, Qt::LeftButton, {}, QPoint(5, 8));
+    EXPECT_TRUE(box->Checked()) << "losing the focus before the release cancels the toggle";
+
+    box->SetChecked(true);
+    EXPECT_EQ(clicks, 1) << "the same value raises nothing";
+    box->SetChecked(false);
+    EXPECT_EQ(clicks, 2) << "a change by program raises OnClick";
+}
+
+TEST_F(FlatSelection, checkBoxAnswersItsAcceleratorAndTheSpaceBar)
+{
+    auto* box = Make<TFlatCheckBox>(10, 10);
+    box->SetCaption("&Usa path originario");
+    auto* edit = Make<QLineEdit>(10, 100);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_U, Qt::AltModifier);
+    EXPECT_TRUE(box->hasFocus());
+    EXPECT_TRUE(box->Checked());
+    QTest::keyClick(box, Qt::Key_Space);
+    EXPECT_FALSE(box->Checked());
+}
+
+// ---------------------------------------------------------------- radio
+
+TEST_F(FlatSelection, radioButtonDrawsItsCircleAndDot)
+{
+    auto* radio = Make<TFlatRadioButton>(10, 10);
+    radio->SetChecked(true);
+    const QImage face = Face(radio);
+    EXPECT_EQ(face.pixel(6, 3), Rgb(kDefaultBorder)) << "top of the circle";
+    EXPECT_EQ(face.pixel(1, 8), Rgb(kDefaultBorder)) << "left of the circle";
+    EXPECT_EQ(face.pixel(1, 3), Rgb(kDefaultFace)) << "outside the circle";
+    EXPECT_EQ(face.pixel(5, 7), Rgb(clBlack)) << "the dot";
+    EXPECT_EQ(face.pixel(3, 8), Rgb(kDefaultFace)) << "fill at rest";
+    radio->setEnabled(false);
+    EXPECT_EQ(Face(radio).pixel(5, 7), Rgb(clBtnShadow));
+}
+
+TEST_F(FlatSelection, radioButtonsOfOneParentAndGroupExcludeEachOther)
+{
+    auto* box = Make<TFlatGroupBox>(10, 10);
+    auto* original = Make<TFlatRadioButton>(8, 20, box);
+    auto* other = Make<TFlatRadioButton>(8, 40, box);
+    auto* separateGroup = Make<TFlatRadioButton>(8, 60, box);
+    separateGroup->SetGroupIndex(2);
+    auto* elsewhere = Make<TFlatRadioButton>(10, 200);
+    std::vector<QObject*> clicked;
+    for (auto* r : {original, other, separateGroup, elsewhere})
+        r->OnClick = [&](QObject* s) { clicked.push_back(s); };
+    original->SetChecked(true);
+    separateGroup->SetChecked(true);
+    elsewhere->SetChecked(true);
+    clicked.clear();
+
+    ClickAt(other, QPoint(5, 8));
+    EXPECT_TRUE(other->Checked());
+    EXPECT_FALSE(original->Checked());
+    EXPECT_TRUE(separateGroup->Checked()) << "another GroupIndex is independent";
+    EXPECT_TRUE(elsewhere->Checked()) << "another parent is independent";
+    EXPECT_EQ(clicked, (std::vector<QObject*>{other}));
+    EXPECT_TRUE(other->TabStop());
+    EXPECT_FALSE(original->TabStop()) << "the tab stop moves to the checked one";
+
+    ClickAt(other, QPoint(5, 8));
+    EXPECT_EQ(clicked.size(), 1u) << "clicking a checked radio changes nothing";
+    QTest::mousePress(original, Qt::LeftButton, {}, QPoint(5, 8));
+    QTest::mouseRelease(original, Qt::LeftButton, {}, QPoint(original->width(), original->height()));
+    EXPECT_TRUE(original->Checked()) << "X = Width, Y = Height still count as inside";
+}
+
+TEST_F(FlatSelection, radioAcceleratorOnlyMovesTheFocus)
+{
+    auto* radio = Make<TFlatRadioButton>(10, 10);
+    radio->SetCaption("&Altro path");
+    EXPECT_TRUE(OfferDialogChar(form.get(), 'a'));
+    EXPECT_TRUE(radio->hasFocus());
+    EXPECT_FALSE(radio->Checked());
+}
+
+// ---------------------------------------------------------------- list box
+
+TEST_F(FlatSelection, listBoxLaysOutWholeRowsAndSnapsItsHeight)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    EXPECT_EQ(list->size(), QSize(137, 99));
+    EXPECT_EQ(list->VisibleRows(), 5);
+    list->SetScrollBars(true);
+    EXPECT_EQ(list->height(), 119);
+    EXPECT_EQ(list->VisibleRows(), 5);
+    EXPECT_EQ(list->RowRects().front().top(), 13);
+    EXPECT_EQ(list->RowRects()[1].top(), 13 + 19);
+
+    const struct {
+        bool bands;
+        int height, rows;
+    } selectors[] = {{false, 42, 2}, {true, 62, 2}, {true, 81, 3}, {true, 271, 13}};
+    for (const auto& s : selectors) {
+        auto* box = Make<TFlatListBox>(200, 10);
+        box->SetScrollBars(s.bands);
+        box->resize(137, s.height);
+        EXPECT_EQ(box->VisibleRows(), s.rows) << s.height;
+        EXPECT_EQ(box->height(), s.height);
+        delete box;
+    }
+    list->resize(137, 99);
+    EXPECT_EQ(list->height(), 81) << "99 snaps down to three rows";
+    list->resize(137, 100);
+    EXPECT_EQ(list->height(), 100);
+    EXPECT_EQ(list->VisibleRows(), 4);
+}
+
+TEST_F(FlatSelection, itemIndexIsLooselyCoupledToTheSelection)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    QStringList items{"  uno ", "due", "tre"};
+    list->SetItems(items);
+    EXPECT_EQ(items.front(), "uno") << "the caller's list is trimmed too";
+    EXPECT_EQ(list->ItemIndex(), -1);
+    list->SetItemIndex(0);
+    EXPECT_TRUE(list->Selected(0));
+    const QRect row = list->RowRects().front();
+    EXPECT_EQ(Face(list).pixel(row.right() - 2, row.center().y()), Rgb(0x9CDEF7)) << "item 0 drawn selected";
+    EXPECT_EQ(Face(list).pixel(row.left(), row.top()), Rgb(kDefaultBorder));
+
+    list->Items().Clear();
+    EXPECT_FALSE(list->Selected(0)) << "changing the items empties the selection";
+    EXPECT_EQ(list->ItemIndex(), 0) << "and keeps ItemIndex";
+
+    QStringList tooMany;
+    for (int i = 0; i < 257; ++i)
+        tooMany << QString::number(i);
+    list->SetItems(tooMany);
+    EXPECT_EQ(list->Items().Count(), 0) << "257 items are ignored";
+}
+
+TEST_F(FlatSelection, clicksSelectTheRowUnderThePointer)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    for (int i = 0; i < 10; ++i)
+        list->Items().Add("item " + QString::number(i));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_EQ(list->TopIndex(), 2);
+    int clicks = 0, downs = 0;
+    list->OnClick = [&](QObject*) { ++clicks; };
+    list->OnMouseDown = [&](QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) { ++downs; };
+    ClickAt(list, list->RowRects()[1].center());
+    EXPECT_EQ(list->ItemIndex(), 3);
+    EXPECT_TRUE(list->Selected(3));
+    EXPECT_FALSE(list->Selected(0));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(downs, 0) << "a left press on a row raises no OnMouseDown";
+
+    list->SetMultiSelect(true);
+    EXPECT_EQ(list->ItemIndex(), 0);
+    ClickAt(list, list->RowRects()[2].center());
+    EXPECT_TRUE(list->Selected(3) && list->Selected(4));
+    ClickAt(list, list->RowRects()[1].center());
+    EXPECT_FALSE(list->Selected(3)) << "a click on a selected row deselects it";
+    EXPECT_EQ(list->ItemIndex(), 3);
+
+    auto* edit = Make<QLineEdit>(10, 300);
+    edit->setFocus();
+    ClickAt(list, list->RowRects()[0].center(), Qt::RightButton);
+    EXPECT_FALSE(list->Selected(2));
+    EXPECT_TRUE(edit->hasFocus()) << "a right press neither selects nor focuses";
+    EXPECT_EQ(downs, 1);
+}
+
+TEST_F(FlatSelection, keysAndWheelScrollWithoutSelecting)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    list->SetItemHeight(17);
+    list->resize(137, 7 * 19 + 4);
+    ASSERT_EQ(list->VisibleRows(), 7);
+    for (int i = 0; i < 3; ++i)
+        list->Items().Add(QString::number(i));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_PageDown);
+    EXPECT_EQ(list->TopIndex(), 0) << "3 items, 7 rows";
+    for (int i = 3; i < 20; ++i)
+        list->Items().Add(QString::number(i));
+    for (int i = 0; i < 10; ++i)
+        QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_EQ(list->TopIndex(), 10);
+    QTest::keyClick(list, Qt::Key_PageDown);
+    EXPECT_EQ(list->TopIndex(), 13);
+    QTest::keyClick(list, Qt::Key_PageUp);
+    EXPECT_EQ(list->TopIndex(), 6);
+    EXPECT_EQ(list->ItemIndex(), -1) << "keys never select";
+
+    QApplication::setWheelScrollLines(3);
+    Wheel(list, 120);
+    EXPECT_EQ(list->TopIndex(), 3);
+    Wheel(list, -120);
+    EXPECT_EQ(list->TopIndex(), 6);
+    Wheel(list, 240);
+    Wheel(list, -240);
+    EXPECT_EQ(list->TopIndex(), 6) << "two notches at once do nothing";
+    Wheel(list, -120);
+    Wheel(list, -120);
+    Wheel(list, -120);
+    EXPECT_EQ(list->TopIndex(), 13) << "stops at the last page";
+}
+
+TEST_F(FlatSelection, holdingAnArrowScrollsThenRepeatsAndSurvivesAnotherBox)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    list->SetScrollBars(true);
+    for (int i = 0; i < 30; ++i)
+        list->Items().Add(QString::number(i));
+    delete Make<TFlatListBox>(200, 10);  // another box comes and goes
+    QTimer* timer = TFlatListBox::ScrollTimer();
+    ASSERT_NE(timer, nullptr);
+
+    const QPoint down(60, list->height() - 5);
+    QCursor::setPos(list->mapToGlobal(down));
+    QTest::mousePress(list, Qt::LeftButton, {}, down);
+    EXPECT_EQ(list->TopIndex(), 1) << "one at the press";
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 600);
+    list->ScrollTick();
+    EXPECT_EQ(list->TopIndex(), 2) << "one more after 600 ms";
+    EXPECT_EQ(timer->interval(), 100) << "then every 100 ms";
+    list->ScrollTick();
+    EXPECT_EQ(list->TopIndex(), 3);
+    QTest::mouseRelease(list, Qt::LeftButton, {}, down);
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 600);
+}
+
+TEST_F(FlatSelection, listBoxDerivesItsBorderByForty)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    list->SetUseAdvColors(true);
+    EXPECT_EQ(list->ColorBorder(), FromQColor(QColor(209, 207, 186)));
+}
+
+TEST_F(FlatSelection, sortedListsIgnoreDuplicatesWhateverTheirCase)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    list->Items().Add("beta");
+    list->Items().Add("Alfa");
+    list->SetSorted(true);
+    EXPECT_EQ(list->Items().List(), (QStringList{"Alfa", "beta"}));
+    list->Items().Add("ALFA");
+    list->Items().Add("gamma");
+    EXPECT_EQ(list->Items().List(), (QStringList{"Alfa", "beta", "gamma"}));
+}
+
+}  // namespace
