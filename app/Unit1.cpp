@@ -1,0 +1,292 @@
+#include "Unit1.h"
+
+#include "HSLUtils.h"
+#include "TFlatButtonUnit.h"
+#include "TFlatCheckBoxUnit.h"
+#include "TFlatEditUnit.h"
+#include "TFlatGaugeUnit.h"
+#include "TFlatListBoxUnit.h"
+#include "TFlatRadioButtonUnit.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDate>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QScreen>
+#include <QTabWidget>
+
+namespace {
+
+using arcovelo::TBackupFile;
+
+// The engine's boxes are the window's message boxes; between chunks the
+// window's pending messages are dispatched, which is how "Chiudi" arrives.
+class QtBackupHost : public arcovelo::BackupHost {
+public:
+    bool AskForDisk(const std::string& text) override { return Dialogs::AskForDisk(QString::fromStdString(text)); }
+    void ShowError(const std::string& text) override { Dialogs::ShowEngineError(QString::fromStdString(text)); }
+    void ProcessMessages() override { QCoreApplication::processEvents(); }
+};
+
+std::string EnginePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString WindowPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+// Items in display order "Veloce", "Normale", "Massimo", "Nessuno".
+arcovelo::TCompressionLevel LevelOfItem(int index)
+{
+    static const arcovelo::TCompressionLevel levels[] = {arcovelo::clFastest, arcovelo::clDefault, arcovelo::clMax,
+                                                        arcovelo::clNone};
+    return index >= 0 && index < 4 ? levels[index] : arcovelo::clFastest;
+}
+
+// The date part of an MS-DOS stamp in the user's short date format.
+QString StampDate(const QString& stampText)
+{
+    bool ok = false;
+    const auto stamp = static_cast<std::uint32_t>(stampText.toLongLong(&ok));
+    const QDate date(int(stamp >> 25) + 1980, int(stamp >> 21 & 0x0F), int(stamp >> 16 & 0x1F));
+    if (!ok || !date.isValid())
+        return stampText;
+    return QLocale::system().toString(date, QLocale::ShortFormat);
+}
+
+// "path<TAB>stamp=size" as "path data <date>, <size> bytes". The size is cut
+// at the first "=" after the tab, so an "=" in the path does no harm.
+QString ContentsLine(const QString& entry)
+{
+    const auto tab = entry.indexOf('\t');
+    const auto equals = tab < 0 ? -1 : entry.indexOf('=', tab);
+    if (equals < 0)
+        return entry;
+    return entry.left(tab) + " data " + StampDate(entry.mid(tab + 1, equals - tab - 1)) + ", " +
+           entry.mid(equals + 1) + " bytes";
+}
+
+QString BlankTrimmed(const QString& text)
+{
+    qsizetype first = 0, last = text.size();
+    while (first < last && text[first].unicode() <= ' ')
+        ++first;
+    while (last > first && text[last - 1].unicode() <= ' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent)
+{
+    CreateControls();
+    SetUpComponents();
+    Backupfile1.SetHost(std::make_shared<QtBackupHost>());
+    for (auto* edit : findChildren<TFlatEdit*>())
+        edit->Loaded();
+    for (auto* list : findChildren<TFlatListBox*>())
+        list->Loaded();
+}
+
+TForm1::~TForm1() = default;
+
+// ---------------------------------------------------------------- window
+
+void TForm1::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    FormShow();
+}
+
+void TForm1::FormShow()
+{
+    rgBackupMode->SetItemIndex(0);
+    rgCompressionLevel->SetItemIndex(0);
+    rgrestoremode->SetItemIndex(0);
+}
+
+// The page area keeps its size; the status bar stays at the bottom edge.
+void TForm1::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    if (Panel1 != nullptr)
+        Panel1->move(0, height() - Panel1->height());
+}
+
+// Closing from the frame during an operation stops it; the window closes
+// once the operation has returned, so nothing is left half done.
+void TForm1::closeEvent(QCloseEvent* e)
+{
+    if (!Busy()) {
+        e->accept();
+        return;
+    }
+    closePending_ = true;
+    Backupfile1.Stop();
+    e->ignore();
+}
+
+void TForm1::CloseIfPending()
+{
+    if (closePending_) {
+        closePending_ = false;
+        close();
+    }
+}
+
+void TForm1::BtnCancelClick(QObject*)
+{
+    if (!Busy()) {
+        close();
+        return;
+    }
+    if (Dialogs::Confirm(this, "Vuoi fermare il backup?"))
+        Backupfile1.Stop();
+}
+
+// ---------------------------------------------------------------- backup page
+
+void TForm1::Button1Click(QObject*)
+{
+    if (Busy())
+        return;
+    QStringList chosen;
+    if (Dialogs::OpenFiles(this, OpenDialogadd, chosen)) {
+        // Names are kept as chosen: on a case-sensitive file system two
+        // names that differ in case are two files.
+        for (const QString& file : chosen) {
+            const QString path = QFileInfo(file).absoluteFilePath();
+            if (FileListBox->Items().IndexOf(path) < 0)
+                FileListBox->Items().Add(path);
+        }
+    }
+    FlatEdit1->setText(QString::number(FileListBox->Items().Count()) + " file(s) selezionati");
+}
+
+void TForm1::Button5Click(QObject*)
+{
+    if (Busy())
+        return;
+    FileListBox->Items().Clear();
+}
+
+void TForm1::Button4Click(QObject*)
+{
+    if (Busy())
+        return;
+    QString value = QCoreApplication::applicationDirPath() + "/*.*";
+    if (Dialogs::InputQuery(this, "Aggiungi files usando wildcards", "Inserisci path + estensione", value))
+        FileListBox->Items().Add(value);
+}
+
+void TForm1::Button2Click(QObject*)
+{
+    if (Busy())
+        return;
+    if (FileListBox->Items().Count() == 0) {
+        Dialogs::ShowMessage(this, "Nessun file da archiviare");
+        return;
+    }
+    QString archive;
+    if (!Dialogs::SaveFile(this, SaveDialog, archive))
+        return;
+    if (archive.left(1).toUpper() == "A") {
+        Dialogs::ShowMessage(this, "Inserire un floppy vuoto nel drive A");
+        Backupfile1.SetMaxSize(1400000);
+    } else {
+        Backupfile1.SetMaxSize(0);
+    }
+    Backupfile1.SetBackupTitle(EdBackupTitle->text().toStdString());
+    Backupfile1.SetBackupMode(static_cast<arcovelo::TBackupMode>(rgBackupMode->ItemIndex() == 1));
+    Backupfile1.SetCompressionLevel(LevelOfItem(rgCompressionLevel->ItemIndex()));
+    Backupfile1.SetSaveFileID(CbSaveFileID->isChecked());
+    progressbar1->SetProgress(0);
+
+    std::vector<std::string> entries;
+    for (const QString& entry : FileListBox->Items().List())
+        entries.push_back(EnginePath(entry));
+    if (Backupfile1.Backup(entries, EnginePath(archive)))
+        Dialogs::ShowMessage(this, "Backup completato. Compressione effettuaua al " +
+                                       QString::number(Backupfile1.CompressionRate()) + " %");
+    else
+        Dialogs::ShowMessage(this, "Backup fallito o cancellato.");
+    CloseIfPending();
+}
+
+void TForm1::Backupfile1Progress(TBackupFile*, const std::string& Filename, arcovelo::TPercentage Percent, bool&)
+{
+    progressbar1->setVisible(progressbar1->Progress() < 100);
+    if (!progressbar1->isHidden())
+        progressbar1->SetProgress(Percent);
+    Label1->setText(Percent >= 100 ? QString() : WindowPath(Filename));
+    Label1->adjustSize();
+}
+
+// ---------------------------------------------------------------- restore page
+
+void TForm1::edit2Click(QObject* Sender)
+{
+    if (Busy())
+        return;
+    QStringList chosen;
+    Dialogs::OpenFiles(this, OpenDialog, chosen);
+    FileListBox1Click(Sender);
+}
+
+void TForm1::FileListBox1Click(QObject*)
+{
+    std::vector<std::string> list;
+    mefiles->Items().Clear();
+    std::string title;
+    Backupfile1.GetArchiveInfo(EnginePath(OpenDialog.fileName), &list, title);
+    edit2->setText(QString::fromStdString(title));
+    if (edit2->text().isEmpty()) {
+        Edit1->setText(QString());
+        return;
+    }
+    Edit1->setText(QString::number(Backupfile1.FileCount()) + " files, " +
+                   QString::number(RoundHalfEven(double(Backupfile1.TotalSize()) / 1024)) + " KB totali");
+    QStringList lines;
+    for (const std::string& entry : list)
+        lines << ContentsLine(WindowPath(entry));
+    if (lines.isEmpty())
+        lines << "Nessuna informazione estesa dei files per questo archivio.";
+    for (const QString& line : lines)
+        mefiles->Items().Add(line);
+}
+
+void TForm1::rbOrigpath_oldClick(QObject*)
+{
+    EdPath->setEnabled(rbOtherPath->Checked());
+    CbFullPath->setEnabled(rbOtherPath->Checked());
+}
+
+void TForm1::Button3Click(QObject*)
+{
+    if (Busy())
+        return;
+    Backupfile1.SetRestoreMode(static_cast<arcovelo::TRestoreMode>(std::clamp(rgrestoremode->ItemIndex(), 0, 4)));
+    QString destination;
+    if (!rbOrigpath->Checked()) {
+        if (BlankTrimmed(EdPath->text()).isEmpty()) {
+            Dialogs::ShowMessage(this, "Inserisci indirizzo di destinazione");
+            return;
+        }
+        destination = EdPath->text();
+    }
+    Backupfile1.SetRestoreFullPath(CbFullPath->isEnabled() && CbFullPath->Checked());
+    const bool ok = Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination));
+    if (ok)
+        Dialogs::ShowMessage(this, "Ripristino completato, " + QString::number(Backupfile1.ProcessedCount()) +
+                                       " files di " + QString::number(Backupfile1.FileCount()) + " ripristinato.");
+    else
+        Dialogs::ShowMessage(this, "Ripristino impossibile.");
+    CloseIfPending();
+}
