@@ -1,0 +1,343 @@
+// The real window driven as a user would, every dialog answered in advance.
+#include "Application.h"
+#include "Dialogs.h"
+#include "Unit1.h"
+
+#include "TFlatButtonUnit.h"
+#include "TFlatCheckBoxUnit.h"
+#include "TFlatEditUnit.h"
+#include "TFlatGaugeUnit.h"
+#include "TFlatGroupBoxUnit.h"
+#include "TFlatListBoxUnit.h"
+#include "TFlatPanelUnit.h"
+#include "TFlatRadioButtonUnit.h"
+#include "TFlatSpeedButtonUnit.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = fs::temp_directory_path() /
+               ("arcovelo-window-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(root);
+        fs::create_directories(root / "src");
+        qputenv("ARCOVELO_STATE_DIR", QByteArray::fromStdString((root / "state").string()));
+        Dialogs::StartScript();
+        form = std::make_unique<TForm1>();
+        form->Backupfile1.SetFileSystem(arcovelo::MakeNativeFileSystem((root / "state" / "flags.sqlite").string()));
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void TearDown() override
+    {
+        form.reset();
+        Dialogs::StopScript();
+        fs::remove_all(root);
+    }
+
+    static void Write(const fs::path& p, const std::string& text)
+    {
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << text;
+    }
+    static std::string Read(const fs::path& p)
+    {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    QString Q(const fs::path& p) const { return QString::fromStdString(p.string()); }
+    static void Click(TFlatButtonBase* b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5)); }
+
+    // Adds `files` through "Aggiungi files".
+    void AddFiles(const QStringList& files)
+    {
+        Dialogs::SetNextFileNames(files);
+        Click(form->Button1);
+    }
+    // Runs "Esegui backup" into `archive` and returns the last message shown.
+    QString RunBackup(const fs::path& archive)
+    {
+        Dialogs::SetNextFileNames({Q(archive)});
+        Click(form->Button2);
+        return Dialogs::Shown().back();
+    }
+    void ChooseArchive(const fs::path& archive)
+    {
+        Dialogs::SetNextFileNames({Q(archive)});
+        Click(form->FlatSpeedButton1);
+    }
+    QString RunRestore()
+    {
+        Click(form->Button3);
+        return Dialogs::Shown().back();
+    }
+    // Three files below root/src, their archive at root/a.bck.
+    void BackUpSampleFiles()
+    {
+        for (const char* name : {"uno.txt", "due.txt", "tre.bin"})
+            Write(root / "src" / name, std::string(40000, name[0]));
+        AddFiles({Q(root / "src" / "uno.txt"), Q(root / "src" / "due.txt"), Q(root / "src" / "tre.bin")});
+        ASSERT_TRUE(RunBackup(root / "a.bck").startsWith("Arcovelo: Backup completato"));
+    }
+
+    fs::path root;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(Window, startsOnTheBackupPageWithEverythingAtItsStoredState)
+{
+    EXPECT_EQ(form->windowTitle(), "Arcovelo");
+    EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet1);
+    EXPECT_EQ(form->PageControl1->tabText(0), "Backup");
+    EXPECT_EQ(form->PageControl1->tabText(1), "Ripristino");
+    EXPECT_EQ(form->FileListBox->Items().Count(), 0);
+    EXPECT_EQ(form->mefiles->Items().Count(), 0);
+    EXPECT_EQ(form->progressbar1->Progress(), 0);
+    EXPECT_FALSE(form->progressbar1->isHidden());
+    EXPECT_EQ(form->rgBackupMode->ItemIndex(), 0);
+    EXPECT_EQ(form->rgCompressionLevel->ItemIndex(), 0);
+    EXPECT_EQ(form->rgrestoremode->ItemIndex(), 0);
+    EXPECT_TRUE(form->rbOrigpath->Checked());
+    EXPECT_TRUE(form->EdPath->isEnabled());
+    EXPECT_TRUE(form->CbFullPath->isEnabled());
+    EXPECT_TRUE(form->Button4->isHidden());
+    EXPECT_TRUE(form->CbSaveFileID->isHidden());
+    EXPECT_TRUE(form->CbSaveFileID->isChecked());
+    EXPECT_EQ(form->EdBackupTitle->text(), "Predefinito");
+    EXPECT_EQ(form->btncancel->Caption(), "&Chiudi");
+    EXPECT_EQ(form->rgrestoremode->toolTip(), "Imposta il tipo di ripristino da effettuare");
+    EXPECT_TRUE(form->FlatGroupBox3->toolTip().isEmpty());
+    EXPECT_TRUE(form->Edit1->toolTip().isEmpty());
+    EXPECT_EQ(form->rgCompressionLevel->Items().List(), (QStringList{"Veloce", "Normale", "Massimo", "Nessuno"}));
+}
+
+TEST_F(Window, placesEveryControlAsStored)
+{
+    struct Stored {
+        QWidget* control;
+        QRect geometry;
+    };
+    const int editHeight = QFontMetrics(form->EdBackupTitle->font()).height() + 6;
+    const Stored stored[] = {
+        {form->Button1, {432, 0, 89, 25}},          {form->FlatButton1, {432, 32, 89, 25}},
+        {form->EdBackupTitle, {200, 296, 217, editHeight}},
+        {form->FlatGroupBox1, {0, 280, 89, 89}},    {form->rgBackupMode, {8, 16, 73, 42}},
+        {form->FlatGroupBox2, {96, 280, 89, 89}},   {form->rgCompressionLevel, {8, 16, 73, 62}},
+        {form->btncancel, {432, 344, 89, 25}},      {form->FileListBox, {0, 0, 417, 271}},
+        {form->FlatPanel1, {432, 64, 89, 265}},     {form->FlatPanel2, {200, 328, 217, 41}},
+        {form->Button2, {64, 8, 89, 25}},           {form->FlatSpeedButton1, {280, 24, 25, 25}},
+        {form->edit2, {8, 24, 265, editHeight}},    {form->Edit1, {8, 64, 265, editHeight}},
+        {form->FlatGroupBox3, {8, 235, 129, 102}},  {form->rgrestoremode, {8, 16, 113, 81}},
+        {form->FlatGroupBox4, {144, 235, 377, 105}}, {form->rbOrigpath, {8, 16, 209, 17}},
+        {form->rbOtherPath, {8, 32, 73, 17}},       {form->EdPath, {24, 48, 321, editHeight}},
+        {form->CbFullPath, {24, 72, 121, 17}},      {form->Button3, {304, 344, 105, 25}},
+        {form->FlatButton2, {424, 344, 97, 25}},    {form->mefiles, {8, 88, 513, 138}},
+        {form->progressbar1, {8, 1, 145, 15}},      {form->Panel2, {0, 0, 533, 49}},
+        {form->Image1, {272, 2, 259, 45}},
+    };
+    for (const auto& s : stored)
+        EXPECT_EQ(s.control->geometry(), s.geometry) << s.control->objectName().toStdString();
+    EXPECT_EQ(form->rgBackupMode->VisibleRows(), 2);
+    EXPECT_EQ(form->rgCompressionLevel->VisibleRows(), 2);
+    EXPECT_EQ(form->rgrestoremode->VisibleRows(), 3);
+    EXPECT_EQ(form->FileListBox->VisibleRows(), 13);
+}
+
+TEST_F(Window, widthIsFixedAndHeightStaysWithinLimitsWhileThePagesKeepTheirSize)
+{
+    EXPECT_EQ(form->width(), 533);
+    EXPECT_EQ(form->minimumWidth(), 533);
+    EXPECT_EQ(form->maximumWidth(), 533);
+    form->resize(700, 1000);
+    EXPECT_EQ(form->size(), QSize(533, TForm1::kMaxClientHeight));
+    EXPECT_EQ(form->PageControl1->size(), QSize(533, 402));
+    EXPECT_EQ(form->Panel1->geometry().bottom(), form->height() - 1) << "the status bar stays at the bottom";
+    form->resize(533, 100);
+    EXPECT_EQ(form->height(), TForm1::kMinClientHeight);
+    EXPECT_EQ(form->PageControl1->size(), QSize(533, 402));
+}
+
+TEST_F(Window, addingFilesKeepsOneEntryEachAndCountsThem)
+{
+    Write(root / "src" / "a.txt", "a");
+    AddFiles({Q(root / "src" / "a.txt"), Q(root / "src" / "a.txt")});
+    AddFiles({Q(root / "src" / "a.txt")});
+    EXPECT_EQ(form->FileListBox->Items().Count(), 1);
+    EXPECT_EQ(form->FlatEdit1->text(), "1 file(s) selezionati");
+
+    Click(form->FlatButton1);
+    EXPECT_EQ(form->FileListBox->Items().Count(), 0);
+    EXPECT_EQ(form->FlatEdit1->text(), "1 file(s) selezionati") << "Pulisci leaves the count text";
+    AddFiles({});  // cancelled
+    EXPECT_EQ(form->FlatEdit1->text(), "0 file(s) selezionati");
+}
+
+TEST_F(Window, anEmptyListOnlySaysSo)
+{
+    Click(form->Button2);
+    EXPECT_EQ(Dialogs::Shown(), (QStringList{"Arcovelo: Nessun file da archiviare"}));
+}
+
+TEST_F(Window, backsUpWithEveryCompressionChoiceAndTheTypedTitle)
+{
+    Write(root / "src" / "text.txt", std::string(100000, 't'));
+    AddFiles({Q(root / "src" / "text.txt")});
+    form->EdBackupTitle->setText("Lavoro di dicembre");
+    for (int level = 0; level < 4; ++level) {
+        form->rgCompressionLevel->SetItemIndex(level);
+        const fs::path archive = root / ("level" + std::to_string(level) + ".bck");
+        const QString message = RunBackup(archive);
+        EXPECT_TRUE(message.startsWith("Arcovelo: Backup completato. Compressione effettuaua al ")) << message.toStdString();
+        EXPECT_TRUE(message.endsWith(" %"));
+        arcovelo::TBackupFile reader;
+        std::vector<arcovelo::ArchiveDamage> damage;
+        EXPECT_TRUE(reader.TestArchive(archive.string(), damage));
+        std::string title;
+        reader.GetArchiveInfo(archive.string(), nullptr, title);
+        EXPECT_EQ(title, "Lavoro di dicembre");
+    }
+    EXPECT_LT(fs::file_size(root / "level0.bck"), fs::file_size(root / "level3.bck")) << "Nessuno stores";
+    EXPECT_EQ(form->progressbar1->Progress(), 100);
+    EXPECT_TRUE(form->Label1->text().isEmpty());
+}
+
+TEST_F(Window, chiudiWithYesStopsARunningBackup)
+{
+    Write(root / "src" / "big.bin", std::string(400000, 'b'));
+    AddFiles({Q(root / "src" / "big.bin")});
+    Dialogs::SetNextAnswer(true);
+    // Pressed while the backup runs: the engine dispatches it between chunks.
+    QTimer::singleShot(0, form.get(), [this] { Click(form->btncancel); });
+    EXPECT_EQ(RunBackup(root / "stopped.bck"), "Arcovelo: Backup fallito o cancellato.");
+    EXPECT_TRUE(Dialogs::Shown().contains("Arcovelo: Vuoi fermare il backup?"));
+    EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(Window, theArchiveChooserShowsTitleStatisticsAndContents)
+{
+    BackUpSampleFiles();
+    form->PageControl1->setCurrentIndex(1);
+    ChooseArchive(root / "a.bck");
+    EXPECT_EQ(form->edit2->text(), "Predefinito");
+    EXPECT_TRUE(form->Edit1->text().startsWith("3 files, "));
+    EXPECT_TRUE(form->Edit1->text().endsWith(" KB totali"));
+    ASSERT_EQ(form->mefiles->Items().Count(), 3);
+    EXPECT_TRUE(form->mefiles->Items()[0].startsWith(Q(root / "src" / "uno.txt") + " data "));
+    EXPECT_TRUE(form->mefiles->Items()[0].endsWith(", 40000 bytes"));
+
+    ChooseArchive(root / "missing.bck");
+    EXPECT_TRUE(form->edit2->text().isEmpty());
+    EXPECT_TRUE(form->Edit1->text().isEmpty());
+    EXPECT_EQ(form->mefiles->Items().Count(), 0);
+}
+
+TEST_F(Window, statisticsRoundKilobytesHalfToEven)
+{
+    const std::pair<int, int> cases[] = {{511, 0}, {512, 0}, {1000, 1}, {1536, 2}, {2560, 2}, {3584, 4}};
+    for (const auto& [bytes, kb] : cases) {
+        Write(root / "src" / "f.bin", std::string(std::size_t(bytes), 'x'));
+        arcovelo::TBackupFile writer;
+        writer.SetBackupTitle("t");
+        ASSERT_TRUE(writer.Backup({(root / "src" / "f.bin").string()}, (root / "k.bck").string()));
+        ChooseArchive(root / "k.bck");
+        EXPECT_EQ(form->Edit1->text(), QString("1 files, %1 KB totali").arg(kb)) << bytes;
+    }
+    EXPECT_EQ(form->mefiles->Items().List(), (QStringList{"Nessuna informazione estesa dei files per questo archivio."}));
+}
+
+TEST_F(Window, restoresBelowAnotherFolderUnderEachMode)
+{
+    BackUpSampleFiles();
+    ChooseArchive(root / "a.bck");
+    form->rbOtherPath->SetChecked(true);
+    EXPECT_FALSE(form->rbOrigpath->Checked());
+    EXPECT_TRUE(form->EdPath->isEnabled());
+    form->EdPath->setText(Q(root / "dest"));
+    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino completato, 3 files di 3 ripristinato.");
+    EXPECT_EQ(Read(root / "dest" / "uno.txt"), std::string(40000, 'u'));
+
+    form->rgrestoremode->SetItemIndex(1);  // Senza sovrascrittura: all present
+    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino completato, 0 files di 3 ripristinato.");
+
+    form->rgrestoremode->SetItemIndex(0);
+    form->CbFullPath->SetChecked(true);
+    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino completato, 3 files di 3 ripristinato.");
+    EXPECT_EQ(Read(root / "dest" / fs::relative(root / "src" / "tre.bin", "/")), std::string(40000, 't'));
+
+    form->rbOrigpath->SetChecked(true);
+    EXPECT_FALSE(form->EdPath->isEnabled());
+    EXPECT_FALSE(form->CbFullPath->isEnabled());
+}
+
+TEST_F(Window, aBlankDestinationIsRefused)
+{
+    BackUpSampleFiles();
+    ChooseArchive(root / "a.bck");
+    form->rbOtherPath->SetChecked(true);
+    form->EdPath->setText("   ");
+    EXPECT_EQ(RunRestore(), "Arcovelo: Inserisci indirizzo di destinazione");
+    EXPECT_FALSE(fs::exists(root / "dest"));
+}
+
+TEST_F(Window, aRestoreAfterACompletedBackupKeepsTheGaugeHidden)
+{
+    BackUpSampleFiles();
+    ASSERT_EQ(form->progressbar1->Progress(), 100);
+    ChooseArchive(root / "a.bck");
+    form->rbOtherPath->SetChecked(true);
+    form->EdPath->setText(Q(root / "dest"));
+    RunRestore();
+    EXPECT_TRUE(form->progressbar1->isHidden());
+    EXPECT_EQ(form->progressbar1->Progress(), 100);
+}
+
+TEST_F(Window, anUnreadableArchiveShowsTheEnginesMessageAndTheWindowGoesOn)
+{
+    fs::create_directories(root / "folder.bck");
+    ChooseArchive(root / "folder.bck");
+    EXPECT_TRUE(Dialogs::Shown().contains("Error: Cannot read archive")) << "GetArchiveInfo reports code 3";
+    Click(form->Button3);
+    EXPECT_EQ(Dialogs::Shown().back(), "Arcovelo error: Cannot read archive");
+    EXPECT_FALSE(form->Backupfile1.Busy());
+    Click(form->Button2);
+    EXPECT_EQ(Dialogs::Shown().back(), "Arcovelo: Nessun file da archiviare") << "the window is still usable";
+}
+
+TEST_F(Window, restoringWithoutAnArchiveIsImpossible)
+{
+    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino impossibile.");
+}
+
+TEST_F(Window, chiudiWhileIdleClosesTheWindow)
+{
+    Click(form->FlatButton2);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(Dialogs::Shown().contains("Arcovelo: Vuoi fermare il backup?"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
