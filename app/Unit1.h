@@ -23,6 +23,9 @@ class TFlatListBox;
 class TFlatPanel;
 class TFlatRadioButton;
 class TFlatSpeedButton;
+class TFlatHint;
+class TFlatAnimWnd;
+class TFlatSound;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -98,6 +101,9 @@ public:
     QLabel* Label5 = nullptr;
     TFlatEdit* FlatEdit1 = nullptr;
 
+    TFlatHint* FlatHint1 = nullptr;
+    TFlatAnimWnd* FlatAnimWnd1 = nullptr;
+    TFlatSound* FlatSound1 = nullptr;
     TFileDialogSettings OpenDialog;
     TFileDialogSettings OpenDialogadd;
     TFileDialogSettings SaveDialog;

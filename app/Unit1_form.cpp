@@ -5,7 +5,10 @@
 #include "Pictures.h"
 #include "Unit1.h"
 
+#include "TFlatAnimWndUnit.h"
 #include "TFlatButtonUnit.h"
+#include "TFlatHintUnit.h"
+#include "TFlatSoundUnit.h"
 #include "TFlatCheckBoxUnit.h"
 #include "TFlatEditUnit.h"
 #include "TFlatGaugeUnit.h"
@@ -96,6 +99,7 @@ void TForm1::CreateControls()
 {
     setObjectName("Form1");
     setWindowTitle("Arcovelo");
+    setWindowIcon(ApplicationIcon());
     setFont(WindowFont(10));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, ToQColor(clBtnFace));
@@ -228,6 +232,15 @@ void TForm1::SetUpComponents()
     OpenDialogadd.multiSelect = true;
     SaveDialog.filter = "Backup archives (*.bck)|*.bck";
     SaveDialog.defaultExt = "bck";
+
+    FlatHint1 = new TFlatHint(this);
+    FlatHint1->setObjectName("FlatHint1");
+    FlatHint1->SetFont(WindowFont(11));
+    FlatAnimWnd1 = new TFlatAnimWnd(this);
+    FlatAnimWnd1->setObjectName("FlatAnimWnd1");
+    FlatSound1 = new TFlatSound(this);
+    FlatSound1->setObjectName("FlatSound1");
+    FlatSound1->SetEvent(TFlatSound::seBtnClick);
 
     Backupfile1.SetBackupMode(arcovelo::bmIncremental);
     Backupfile1.SetCompressionLevel(arcovelo::clFastest);

@@ -136,7 +136,7 @@ TEST(GlyphLayout, distributesFreeSpaceAutomatically)
     // Find a caption 30 pixels wide in the default font, as in the worked case.
     QString text;
     for (int n = 1; n < 40 && CaptionExtent(QFont(), text).width() != 30; ++n)
-        for (const QString candidate : {QString(n, 'x'), QString(n, 'i'), QString(n / 2, 'x') + QString(n - n / 2, 'i')})
+        for (const QString& candidate : {QString(n, 'x'), QString(n, 'i'), QString(n / 2, 'x') + QString(n - n / 2, 'i')})
             if (CaptionExtent(QFont(), candidate).width() == 30) {
                 text = candidate;
                 break;
