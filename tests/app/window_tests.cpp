@@ -273,8 +273,13 @@ TEST_F(Window, restoresBelowAnotherFolderUnderEachMode)
     EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino completato, 3 files di 3 ripristinato.");
     EXPECT_EQ(Read(root / "dest" / "uno.txt"), std::string(40000, 'u'));
 
-    form->rgrestoremode->SetItemIndex(1);  // Senza sovrascrittura: all present
-    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino completato, 0 files di 3 ripristinato.");
+    // Every mode, over the files just restored (same dates).
+    const int restored[] = {3, 0, 0, 3, 0};
+    for (int mode = 0; mode < 5; ++mode) {
+        form->rgrestoremode->SetItemIndex(mode);
+        EXPECT_EQ(RunRestore(), QString("Arcovelo: Ripristino completato, %1 files di 3 ripristinato.").arg(restored[mode]))
+            << "mode " << mode;
+    }
 
     form->rgrestoremode->SetItemIndex(0);
     form->CbFullPath->SetChecked(true);
