@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
-  zlib1g-dev libsqlite3-dev
+  zlib1g-dev libsqlite3-dev libdeflate-dev
   libgtest-dev
   qt6-base-dev fonts-dejavu-core
   python3
