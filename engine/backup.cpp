@@ -2,6 +2,7 @@
 // writer (backup_writer.cpp) and the reader (backup_reader.cpp).
 #include "backup.h"
 #include "backup_private.h"
+#include "ordered_pipeline.h"
 
 #include <algorithm>
 
@@ -21,7 +22,10 @@ std::string ErrorMessage(int code)
     }
 }
 
-TBackupFile::TBackupFile() : fs_(NativeFileSystem()), host_(std::make_shared<HeadlessHost>()) {}
+TBackupFile::TBackupFile()
+    : fs_(NativeFileSystem()), host_(std::make_shared<HeadlessHost>()), workers_(DefaultWorkerCount())
+{
+}
 
 TBackupFile::~TBackupFile() = default;
 

@@ -15,6 +15,7 @@
 // a volume-change record met while reading InStream is an invalid archive.
 #pragma once
 
+#include "codec.h"
 #include "host.h"
 #include "platform.h"
 #include "stream.h"
@@ -127,6 +128,14 @@ public:
     Stream* InStream() const { return inStream_; }
     void SetInStream(Stream* s) { inStream_ = s; }
 
+    // --- speed: worker threads for compressing and inflating chunks (1 = all
+    // on the caller's thread) and the chunk codec. The archive bytes, the
+    // callbacks and the counters do not depend on the number of workers.
+    int Workers() const { return workers_; }
+    void SetWorkers(int n) { workers_ = n < 1 ? 1 : n; }
+    CodecKind Codec() const { return codec_; }
+    void SetCodec(CodecKind kind) { codec_ = kind; }
+
     // --- services; by default the native file system and a headless host
     void SetFileSystem(std::shared_ptr<FileSystem> fs) { fs_ = std::move(fs); }
     FileSystem& Files() { return *fs_; }
@@ -172,6 +181,7 @@ private:
     void WriteFileRecord(WriteRun& run, std::size_t index);
     void WriteBlockGroup(WriteRun& run);
     bool WriteChunk(WriteRun& run);
+    void ReadAhead(WriteRun& run);
     void ChangeVolume(WriteRun& run);
     void FinishArchive(WriteRun& run);
 
@@ -220,6 +230,8 @@ private:
     Stream* inStream_ = nullptr;
     std::shared_ptr<FileSystem> fs_;
     std::shared_ptr<BackupHost> host_;
+    int workers_;
+    CodecKind codec_ = DefaultCodec();
 };
 
 }  // namespace arcovelo

@@ -5,6 +5,7 @@
 #include "backup_private.h"
 #include "codec.h"
 #include "format.h"
+#include "ordered_pipeline.h"
 
 #include <array>
 #include <cstring>
@@ -32,6 +33,40 @@ bool StripRecursionMarker(std::string& entry)
     return true;
 }
 
+// One chunk on its way: read by the caller's thread, compressed into its
+// archive frame (length, then payload) by a worker.
+struct ChunkSlot {
+    enum class Kind { Data, End, ReadError };
+    Kind kind = Kind::Data;
+    std::array<std::uint8_t, kChunkSize> input{};
+    std::size_t count = 0;
+    std::array<std::uint8_t, 4 + kChunkSize> frame{};
+    std::size_t payload = 0;
+    CompressResult result = CompressResult::Compressed;
+};
+
+// The chunk's frame: a compressed stream with its length, or, when the
+// stream would not fit, the raw bytes with their negated count.
+void CompressIntoFrame(ChunkSlot& slot, ChunkCompressor& compressor)
+{
+    std::size_t packed = 0;
+    slot.result = compressor.Compress(slot.input.data(), slot.count, slot.frame.data() + 4, packed);
+    if (slot.result == CompressResult::Error)
+        return;
+    std::int32_t length = static_cast<std::int32_t>(packed);
+    slot.payload = packed;
+    if (slot.result == CompressResult::Raw) {
+        length = -static_cast<std::int32_t>(slot.count);
+        slot.payload = slot.count;
+        std::memcpy(slot.frame.data() + 4, slot.input.data(), slot.count);
+    }
+    const auto v = static_cast<std::uint32_t>(length);
+    slot.frame[0] = std::uint8_t(v);
+    slot.frame[1] = std::uint8_t(v >> 8);
+    slot.frame[2] = std::uint8_t(v >> 16);
+    slot.frame[3] = std::uint8_t(v >> 24);
+}
+
 void WriteString(Stream& s, const std::string& text)
 {
     s.WriteInt32(static_cast<std::int32_t>(text.size()));
@@ -41,7 +76,11 @@ void WriteString(Stream& s, const std::string& text)
 }  // namespace
 
 struct TBackupFile::WriteRun {
-    explicit WriteRun(TCompressionLevel level) : compressor(ZlibLevel(level)) {}
+    WriteRun(TCompressionLevel level, CodecKind codec, int workers)
+        : chunks(
+              workers, [=] { return std::make_unique<ChunkCompressor>(ZlibLevel(level), codec); }, CompressIntoFrame)
+    {
+    }
 
     bool useStream = false;
     std::string archivePath;  // absolute, to leave the archive out of itself
@@ -58,16 +97,17 @@ struct TBackupFile::WriteRun {
 
     std::unique_ptr<FileStream> source;
     std::int64_t remaining = 0;
+    // Read-ahead of the current file: it mirrors `remaining`, so it reads
+    // exactly the chunks the writer will take.
+    std::int64_t readRemaining = 0;
+    bool readEnded = false;
 
-    ChunkCompressor compressor;
-    std::array<std::uint8_t, kChunkSize> input{};
-    // A chunk goes out in one write: its length, then its payload.
-    std::array<std::uint8_t, 4 + kChunkSize> frame{};
+    OrderedPipeline<ChunkSlot, ChunkCompressor> chunks;
 };
 
 bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::string& ArchiveName)
 {
-    WriteRun run(compressionLevel_);
+    WriteRun run(compressionLevel_, codec_, workers_);
     run.useStream = ArchiveName == format::kStreamName;
     errorCode_ = 0;
     BusyFlag busy(busy_);
@@ -223,6 +263,8 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
         identity = run.source->Identity();
         run.archive->WriteInt32(run.source->DateStamp());
         run.remaining = run.source->Size();
+        run.readRemaining = run.remaining;
+        run.readEnded = false;
         do {
             WriteBlockGroup(run);
             complete = run.remaining <= 0 && errorCode_ == 0;
@@ -233,6 +275,7 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
         Fail(errReadFile);
         complete = false;
     }
+    run.chunks.Clear();  // chunks read ahead of a stop or failure are dropped
     run.source.reset();
     // A file cut short keeps its flag, so the next incremental backup takes
     // it again: the archive does not hold it whole.
@@ -261,43 +304,50 @@ void TBackupFile::WriteBlockGroup(WriteRun& run)
     }
 }
 
-// Reads, compresses and writes one chunk; false when the file ended early or
-// the chunk failed. Archive write failures leave as StreamError.
+// Keeps the pipeline full with the current file's next chunks.
+void TBackupFile::ReadAhead(WriteRun& run)
+{
+    while (!run.chunks.Full() && !run.readEnded && run.readRemaining > 0) {
+        ChunkSlot& slot = run.chunks.Acquire();
+        try {
+            slot.count = run.source->Read(slot.input.data(), kChunkSize);
+            slot.kind = slot.count == 0 ? ChunkSlot::Kind::End : ChunkSlot::Kind::Data;
+        } catch (const StreamError&) {
+            slot.kind = ChunkSlot::Kind::ReadError;
+        }
+        run.readEnded = slot.kind != ChunkSlot::Kind::Data;
+        run.readRemaining -= static_cast<std::int64_t>(slot.count);
+        run.chunks.Submit(slot.kind == ChunkSlot::Kind::Data);
+    }
+}
+
+// Takes the next chunk of the current file and writes it; false when the
+// file ended early or the chunk failed. Archive write failures leave as
+// StreamError.
 bool TBackupFile::WriteChunk(WriteRun& run)
 {
-    std::size_t count = 0;
-    try {
-        count = run.source->Read(run.input.data(), kChunkSize);
-    } catch (const StreamError&) {
-        Fail(errReadFile);
+    ReadAhead(run);
+    ChunkSlot& slot = run.chunks.Front();
+    if (slot.kind != ChunkSlot::Kind::Data) {
+        const bool readError = slot.kind == ChunkSlot::Kind::ReadError;
+        run.chunks.Pop();
+        if (readError)
+            Fail(errReadFile);
+        else
+            run.remaining = 0;  // the file shrank while being read: its data ends here
         return false;
     }
-    if (count == 0) {
-        // The file shrank while being read: its data ends here.
-        run.remaining = 0;
-        return false;
-    }
-    run.remaining -= static_cast<std::int64_t>(count);
-    bytesProcessed_ += static_cast<std::int64_t>(count);
-
-    std::size_t packed = 0;
-    const CompressResult result = run.compressor.Compress(run.input.data(), count, run.frame.data() + 4, packed);
-    if (result == CompressResult::Error) {
+    run.remaining -= static_cast<std::int64_t>(slot.count);
+    bytesProcessed_ += static_cast<std::int64_t>(slot.count);
+    if (slot.result == CompressResult::Error) {
+        run.chunks.Pop();
         Fail(errCompression);
         return false;
     }
-    std::int32_t length = static_cast<std::int32_t>(packed);
-    if (result == CompressResult::Raw) {
-        length = -static_cast<std::int32_t>(count);
-        std::memcpy(run.frame.data() + 4, run.input.data(), count);
-    }
-    const auto v = static_cast<std::uint32_t>(length);
-    run.frame[0] = std::uint8_t(v);
-    run.frame[1] = std::uint8_t(v >> 8);
-    run.frame[2] = std::uint8_t(v >> 16);
-    run.frame[3] = std::uint8_t(v >> 24);
-    const std::size_t payload = result == CompressResult::Raw ? count : packed;
-    run.archive->WriteBuffer(run.frame.data(), 4 + payload);
+    // A chunk goes out in one write: its length, then its payload.
+    const std::size_t payload = slot.payload;
+    run.archive->WriteBuffer(slot.frame.data(), 4 + payload);
+    run.chunks.Pop();
     bytesWritten_ += 4 + static_cast<std::int64_t>(payload);
 
     Yield();
