@@ -190,7 +190,8 @@ private:
     void ReadHeader(ReadRun& run, std::string* title);
     std::string ReadName(ReadRun& run, std::int32_t length, std::int32_t limit);
     bool ReadBlockGroup(ReadRun& run, Stream* dest, bool extract);
-    void DecodeChunk(ReadRun& run, std::int32_t length, Stream* dest, std::int64_t& output);
+    void ReadChunksAhead(ReadRun& run);
+    std::int32_t TakeChunk(ReadRun& run, Stream* dest, std::int64_t& output);
     bool WalkRecords(ReadRun& run);
     bool ChangeReadVolume(ReadRun& run, const std::string& record);
     void RestoreRecord(ReadRun& run);

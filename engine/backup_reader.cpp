@@ -6,10 +6,12 @@
 #include "backup_private.h"
 #include "codec.h"
 #include "format.h"
+#include "ordered_pipeline.h"
 #include "restore_paths.h"
 
 #include <array>
 #include <cstring>
+#include <exception>
 
 namespace arcovelo {
 namespace {
@@ -77,6 +79,23 @@ bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::stri
     return true;
 }
 
+// One chunk of a block group read ahead by the caller's thread; a worker
+// inflates a compressed one. A failure met while reading ahead is kept and
+// raised when the chunk's turn comes, as if it had been read then.
+struct InflateSlot {
+    std::int32_t length = 0;  // 0: the group end
+    std::exception_ptr failure;
+    std::array<std::uint8_t, kChunkSize> input{};
+    std::array<std::uint8_t, kChunkSize> output{};
+    std::size_t count = 0;
+    InflateResult result = InflateResult::Ok;
+};
+
+void InflateChunk(InflateSlot& slot, ChunkInflater& inflater)
+{
+    slot.result = inflater.Inflate(slot.input.data(), std::size_t(slot.length), slot.output.data(), slot.count);
+}
+
 bool ModeAllowsRestore(TRestoreMode mode, bool exists, std::int32_t age, std::int32_t stamp)
 {
     switch (mode) {
@@ -93,8 +112,11 @@ bool ModeAllowsRestore(TRestoreMode mode, bool exists, std::int32_t age, std::in
 
 struct TBackupFile::ReadRun {
     enum class Purpose { Info, Restore, Test };
-    explicit ReadRun(Purpose p, const std::string& archiveName)
-        : purpose(p), useStream(archiveName == format::kStreamName), archiveName(archiveName)
+    ReadRun(Purpose p, const std::string& archiveName, CodecKind codec, int workers)
+        : purpose(p),
+          useStream(archiveName == format::kStreamName),
+          archiveName(archiveName),
+          chunks(workers, [codec] { return std::make_unique<ChunkInflater>(codec); }, InflateChunk)
     {
     }
 
@@ -124,9 +146,8 @@ struct TBackupFile::ReadRun {
     std::int64_t outputLimit = -1;
     int chunk = 0;
 
-    ChunkInflater inflater;
-    std::array<std::uint8_t, kChunkSize> input{};
-    std::array<std::uint8_t, kChunkSize> output{};
+    OrderedPipeline<InflateSlot, ChunkInflater> chunks;
+    bool groupReadAhead = false;  // the current group's end has been read ahead
 };
 
 void TBackupFile::OpenForReading(ReadRun& run, const std::string& archiveName)
@@ -169,29 +190,30 @@ std::string TBackupFile::ReadName(ReadRun& run, std::int32_t length, std::int32_
 }
 
 // Reads one block group: tag, chunks, group end. Extracting decodes into
-// `dest`; otherwise the payloads are passed over by seeking. True when the
-// group end was read (false when stopped first).
+// `dest` (compressed chunks inflated ahead by the workers); otherwise the
+// payloads are passed over by seeking. True when the group end was read
+// (false when stopped first).
 bool TBackupFile::ReadBlockGroup(ReadRun& run, Stream* dest, bool extract)
 {
     std::uint8_t tag[4];
     run.archive->ReadBuffer(tag, 4);
     if (std::memcmp(tag, format::kBlockTag, 4) != 0)
         ThrowInvalidArchive();
+    run.chunks.Clear();
+    run.groupReadAhead = false;
     std::int64_t produced = 0;
     std::int32_t length = -1;
     run.chunk = 0;
     while (length != 0 && continueFlag_) {
-        length = run.archive->ReadInt32();
         std::int64_t output = 0;
-        if (length != 0) {
+        if (extract) {
+            length = TakeChunk(run, dest, output);
+        } else {
+            length = run.archive->ReadInt32();
             const std::int64_t size = length < 0 ? -std::int64_t(length) : std::int64_t(length);
             if (size > std::int64_t(kChunkSize))
                 ThrowInvalidArchive();
-            ++run.chunk;
-            if (extract)
-                DecodeChunk(run, length, dest, output);
-            else
-                run.archive->Seek(size, SeekOrigin::Current);
+            run.archive->Seek(size, SeekOrigin::Current);
         }
         produced += output;
         if (run.outputLimit >= 0 && produced > run.outputLimit)
@@ -202,36 +224,79 @@ bool TBackupFile::ReadBlockGroup(ReadRun& run, Stream* dest, bool extract)
             Progress(currentFile_);
         }
     }
+    run.chunks.Clear();  // chunks read ahead of a stop are dropped
     return length == 0;
 }
 
-// One chunk into `dest`. A zlib error records code 6 after writing what was
-// decoded; a stream that does not end within its bytes, or would decode to
-// more than a chunk, is an invalid archive. Checking collects both as damage.
-void TBackupFile::DecodeChunk(ReadRun& run, std::int32_t length, Stream* dest, std::int64_t& output)
+// Reads the group's next chunks ahead, up to its end or the first failure.
+void TBackupFile::ReadChunksAhead(ReadRun& run)
 {
-    const std::size_t size = length < 0 ? std::size_t(-std::int64_t(length)) : std::size_t(length);
-    run.archive->ReadBuffer(run.input.data(), size);
-    if (length < 0) {
-        dest->WriteBuffer(run.input.data(), size);
-        output = static_cast<std::int64_t>(size);
-        return;
+    while (!run.chunks.Full() && !run.groupReadAhead) {
+        InflateSlot& slot = run.chunks.Acquire();
+        slot.failure = nullptr;
+        bool needsWork = false;
+        try {
+            slot.length = run.archive->ReadInt32();
+            const std::int64_t size = slot.length < 0 ? -std::int64_t(slot.length) : std::int64_t(slot.length);
+            if (size > std::int64_t(kChunkSize))
+                ThrowInvalidArchive();
+            run.archive->ReadBuffer(slot.input.data(), std::size_t(size));
+            needsWork = slot.length > 0;
+            run.groupReadAhead = slot.length == 0;
+        } catch (const std::exception&) {
+            slot.failure = std::current_exception();
+            run.groupReadAhead = true;  // nothing after a failure is read
+        }
+        run.chunks.Submit(needsWork);
     }
-    std::size_t count = 0;
-    const InflateResult result = run.inflater.Inflate(run.input.data(), size, run.output.data(), count);
+}
+
+// Takes the next chunk in order and writes what it decodes to `dest`; returns
+// its length (0 for the group end). A zlib error records code 6 after writing
+// what was decoded; a stream that does not end within its bytes, or would
+// decode to more than a chunk, is an invalid archive. Checking collects both
+// as damage.
+std::int32_t TBackupFile::TakeChunk(ReadRun& run, Stream* dest, std::int64_t& output)
+{
+    ReadChunksAhead(run);
+    InflateSlot& slot = run.chunks.Front();
+    if (slot.failure) {
+        const std::exception_ptr failure = slot.failure;
+        run.chunks.Pop();
+        std::rethrow_exception(failure);
+    }
+    const std::int32_t length = slot.length;
+    if (length == 0) {
+        run.chunks.Pop();
+        return 0;
+    }
+    ++run.chunk;
+    if (length < 0) {
+        dest->WriteBuffer(slot.input.data(), std::size_t(-std::int64_t(length)));
+        output = -std::int64_t(length);
+        run.chunks.Pop();
+        return length;
+    }
+    const InflateResult result = slot.result;
+    const std::size_t count = slot.count;
     if (result != InflateResult::Ok && run.damage != nullptr) {
         run.damage->push_back({run.storedName, "chunk " + std::to_string(run.chunk) +
                                                    (result == InflateResult::Error
                                                         ? ": compressed data are corrupt"
                                                         : ": compressed data do not end within the chunk")});
-        return;
+        run.chunks.Pop();
+        return length;
     }
-    if (result == InflateResult::Invalid)
+    if (result == InflateResult::Invalid) {
+        run.chunks.Pop();
         ThrowInvalidArchive();
-    dest->WriteBuffer(run.output.data(), count);
+    }
+    dest->WriteBuffer(slot.output.data(), count);
+    run.chunks.Pop();
     output = static_cast<std::int64_t>(count);
     if (result == InflateResult::Error)
         Fail(errCompression);
+    return length;
 }
 
 // Walks the records after the header until the end marker (true), a stop
@@ -413,7 +478,7 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
 
 void TBackupFile::GetArchiveInfo(const std::string& ArchiveName, std::vector<std::string>* List, std::string& Title)
 {
-    ReadRun run(ReadRun::Purpose::Info, ArchiveName);
+    ReadRun run(ReadRun::Purpose::Info, ArchiveName, codec_, 1);
     Title.clear();
     totalSize_ = 0;
     fileCount_ = 0;
@@ -450,7 +515,7 @@ void TBackupFile::GetArchiveInfo(const std::string& ArchiveName, std::vector<std
 
 bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& DestPath)
 {
-    ReadRun run(ReadRun::Purpose::Restore, ArchiveName);
+    ReadRun run(ReadRun::Purpose::Restore, ArchiveName, codec_, workers_);
     run.folder = DestPath;
     if (!run.folder.empty() && run.folder.back() != '/')
         run.folder += '/';
@@ -492,7 +557,7 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
 
 bool TBackupFile::TestArchive(const std::string& ArchiveName, std::vector<ArchiveDamage>& damage)
 {
-    ReadRun run(ReadRun::Purpose::Test, ArchiveName);
+    ReadRun run(ReadRun::Purpose::Test, ArchiveName, codec_, workers_);
     run.damage = &damage;
     errorCode_ = 0;
     processedCount_ = 0;
