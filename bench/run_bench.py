@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Times arcovelo-cli backup, restore and test on a generated corpus against
-tar and gzip on the same files, in one run, and prints seconds, MB/s and the
-output ratio of each. Usage: run_bench.py [BUILD_DIR] [CORPUS_MB]"""
+tar, gzip, pigz and zip on the same files, in one run, and prints the median
+seconds, MB/s and output ratio of each. Usage: run_bench.py [BUILD_DIR]
+[CORPUS_MB] [ROUNDS]"""
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -26,6 +28,7 @@ def timed(command, cwd=None, env=None):
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build"))
     megabytes = int(sys.argv[2]) if len(sys.argv) > 2 else 240
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     cli = os.path.join(build, "cli", "arcovelo-cli")
     corpus = os.path.join(HERE, "corpus", "%dMB" % megabytes)
     if not os.path.isdir(corpus):
@@ -35,11 +38,19 @@ def main():
     env = dict(os.environ, ARCOVELO_STATE_DIR=os.path.join(work, "state"))
     rows = []
 
-    def run(label, command, output=None, cwd=None):
-        subprocess.run("sync", shell=True)
-        seconds = timed(command, cwd=cwd, env=env)
+    def run(label, command, output=None, cwd=None, before=None):
+        times = []
+        for _ in range(rounds):
+            if before:
+                before()
+            subprocess.run("sync", shell=True)
+            times.append(timed(command, cwd=cwd, env=env))
+        seconds = statistics.median(times)
         ratio = (os.path.getsize(output) / size) if output else None
         rows.append((label, seconds, size / 1e6 / seconds, ratio))
+
+    def fresh(folder):
+        return lambda: (shutil.rmtree(folder, ignore_errors=True), os.makedirs(folder))
 
     try:
         parent, name = os.path.split(corpus)
@@ -48,14 +59,24 @@ def main():
             run("arcovelo-cli backup --level " + level,
                 "%s backup %s '%s/* /s' --quiet --keep-archive-flags --level %s" % (cli, archive, corpus, level),
                 archive)
+        pigz = os.path.join(work, "pigz1.tar.gz")
+        run("tar cf - | pigz -1 -p 2", "tar cf - %s | pigz -1 -p 2 > %s" % (name, pigz), pigz, cwd=parent)
         for level in ("1", "9"):
             tarball = os.path.join(work, "gzip%s.tar.gz" % level)
             run("tar cf - | gzip -" + level, "tar cf - %s | gzip -%s > %s" % (name, level, tarball), tarball, cwd=parent)
+        zipfile = os.path.join(work, "zip1.zip")
+        run("zip -1 -r", "rm -f %s && zip -q -1 -r %s %s" % (zipfile, zipfile, name), zipfile, cwd=parent)
+        plain = os.path.join(work, "plain.tar")
+        run("tar cf - (no compression)", "tar cf - %s > %s" % (name, plain), plain, cwd=parent)
         archive = os.path.join(work, "fastest.bck")
         run("arcovelo-cli test", "%s test %s --quiet" % (cli, archive))
-        run("arcovelo-cli restore", "%s restore %s --dest %s --full-path --quiet" % (cli, archive, os.path.join(work, "restored")))
-        os.makedirs(os.path.join(work, "untar"))
-        run("tar xzf (gzip -1)", "tar xzf %s" % os.path.join(work, "gzip1.tar.gz"), cwd=os.path.join(work, "untar"))
+        restored = os.path.join(work, "restored")
+        run("arcovelo-cli restore", "%s restore %s --dest %s --full-path --quiet" % (cli, archive, restored),
+            before=fresh(restored))
+        untar = os.path.join(work, "untar")
+        run("tar xzf (gzip -1)", "tar xzf %s" % os.path.join(work, "gzip1.tar.gz"), cwd=untar, before=fresh(untar))
+        unzipped = os.path.join(work, "unzip")
+        run("unzip", "unzip -q %s -d %s" % (zipfile, unzipped), before=fresh(unzipped))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

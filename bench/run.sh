@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the tools the benchmarks compare against, builds Arcovelo and runs
+# every benchmark: backup, restore and test against tar, gzip, pigz and zip on
+# a generated corpus; the expansion of 100,000 files; list box painting.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+missing=()
+for p in pigz zip unzip; do command -v "$p" >/dev/null || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then apt-get install -y --no-install-recommends "${missing[@]}"; fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build
+python3 bench/run_bench.py build "${1:-240}" "${2:-3}"
+./build/bench/expand_bench
+./build/bench/listbox_paint_bench
