@@ -125,7 +125,7 @@ struct Session {
     // asked for again (nobody would put it in): the run is cancelled instead.
     void GiveUpOnMissingVolumes(const std::string& archive)
     {
-        engine.OnNeedDisk = [this, archive, asked = std::optional<std::uint16_t>()](
+        engine.OnNeedDisk = [archive, asked = std::optional<std::uint16_t>()](
                                 TBackupFile*, std::uint16_t disk, bool& cont) mutable {
             cont = !(asked && *asked == disk);
             if (!cont)

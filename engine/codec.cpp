@@ -20,6 +20,7 @@ CodecKind DefaultCodec()
 bool CodecAvailable(CodecKind kind)
 {
 #ifdef ARCOVELO_HAVE_LIBDEFLATE
+    (void)kind;
     return true;
 #else
     return kind == CodecKind::Zlib;

@@ -6,6 +6,7 @@ packages=(
   zlib1g-dev libsqlite3-dev libdeflate-dev
   libgtest-dev
   qt6-base-dev fonts-dejavu-core
+  clang libclang-rt-14-dev
   python3
 )
 missing=()

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything from scratch and runs every test,
-# then runs the archive-reading tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# then runs the engine tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and each fuzz harness of the archive reader for
+# a fixed number of inputs (clang's libFuzzer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-rm -rf build build-sanitize
+rm -rf build build-sanitize build-fuzz
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 ctest --test-dir build --output-on-failure -j2
@@ -14,3 +15,7 @@ ctest --test-dir build --output-on-failure -j2
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARCOVELO_SANITIZE=ON
 cmake --build build-sanitize --target engine_tests
 ctest --test-dir build-sanitize --output-on-failure -j2 -L engine
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARCOVELO_FUZZ=ON
+cmake --build build-fuzz
+ctest --test-dir build-fuzz --output-on-failure -L fuzz
