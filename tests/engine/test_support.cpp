@@ -221,32 +221,44 @@ std::vector<ParsedChunk> ParseGroup(Cursor& c)
 
 }  // namespace
 
-ParsedArchive ParseVolume(const std::vector<std::uint8_t>& bytes, bool first)
+ParsedArchive ParseVolume(const std::vector<std::uint8_t>& bytes, bool first, bool upToCut)
 {
     ParsedArchive a;
     Cursor c{bytes};
-    if (first) {
-        a.title = c.Text(static_cast<std::size_t>(c.Int()));
-        a.totalSize = c.Int();
-        a.fileCount = c.Int();
-    } else {
-        a.records.push_back({"(continued)", 0, ParseGroup(c), false});
+    try {
+        if (first) {
+            a.title = c.Text(static_cast<std::size_t>(c.Int()));
+            a.totalSize = c.Int();
+            a.fileCount = c.Int();
+        } else {
+            a.records.push_back({"(continued)", 0, ParseGroup(c), false});
+        }
+    } catch (const std::runtime_error&) {
+        if (!upToCut)
+            throw;
+        return a;
     }
     while (c.at < bytes.size()) {
-        const std::int32_t length = c.Int();
-        if (length == 0) {
-            a.endMarker = true;
-            break;
-        }
         ParsedRecord r;
-        r.name = c.Text(static_cast<std::size_t>(length));
-        if (r.name.rfind("NEXT:DISK", 0) == 0) {
-            r.volumeChange = true;
-            a.records.push_back(r);
-            break;
+        try {
+            const std::int32_t length = c.Int();
+            if (length == 0) {
+                a.endMarker = true;
+                break;
+            }
+            r.name = c.Text(static_cast<std::size_t>(length));
+            if (r.name.rfind("NEXT:DISK", 0) == 0) {
+                r.volumeChange = true;
+                a.records.push_back(r);
+                break;
+            }
+            r.stamp = c.Int();
+            r.chunks = ParseGroup(c);
+        } catch (const std::runtime_error&) {
+            if (!upToCut)
+                throw;
+            return a;
         }
-        r.stamp = c.Int();
-        r.chunks = ParseGroup(c);
         a.records.push_back(r);
     }
     if (c.at != bytes.size())

@@ -98,8 +98,9 @@ struct ParsedArchive {
     bool endMarker = false;
 };
 // Parses one volume (`first` false: a continuation volume, which starts with a
-// block group and no header). Throws std::runtime_error on a malformed layout.
-ParsedArchive ParseVolume(const std::vector<std::uint8_t>& bytes, bool first = true);
+// block group and no header). Throws std::runtime_error on a malformed layout,
+// or, with `upToCut`, returns the records that are complete before it.
+ParsedArchive ParseVolume(const std::vector<std::uint8_t>& bytes, bool first = true, bool upToCut = false);
 // Decodes a parsed record's chunks back to the file's bytes.
 std::vector<std::uint8_t> DecodeChunks(const std::vector<ParsedChunk>& chunks);
 
