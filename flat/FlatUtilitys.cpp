@@ -393,6 +393,54 @@ void NotifyParentColorChanged(QWidget* container)
         }
 }
 
+bool TFlatColors::StoreUseAdvColors(bool v)
+{
+    if (v == useAdvColors_)
+        return false;
+    useAdvColors_ = v;
+    StoreParentColor(v);
+    RecomputeAdvColors();
+    return true;
+}
+
+void TFlatColors::StoreAdvColor(TAdvColors& percent, int v)
+{
+    percent = static_cast<TAdvColors>(std::clamp(v, 0, 100));
+    RecomputeAdvColors();
+}
+
+void TFlatColors::RecomputeAdvColors()
+{
+    if (!useAdvColors_)
+        return;
+    for (const Derived& d : derived_)
+        *d.color = DeriveAdvancedColor(color_, *d.color, *d.percent, d.mode);
+}
+
+void TFlatColors::FollowParent()
+{
+    if (parentColor_ && self_->parentWidget() != nullptr)
+        color_ = ParentColorOf(self_->parentWidget());
+}
+
+bool TFlatColors::FollowColorChange(const QEvent* e)
+{
+    switch (e->type()) {
+    case QEvent::PaletteChange:  // the parent's colour changed
+    case QEvent::ParentChange:
+        FollowParent();
+        [[fallthrough]];
+    case QEvent::ApplicationPaletteChange:  // the system colours changed
+        if (useAdvColors_) {
+            StoreParentColor(true);
+            RecomputeAdvColors();
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
 QWidget* ControlUnderPointer() { return QApplication::widgetAt(QCursor::pos()); }
 
 void THoverTracker::AddInstance()

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QPainter;
 class QTimer;
@@ -158,15 +159,24 @@ TColor ParentColorOf(const QWidget* parent);
 // following their parent's colour take it.
 void NotifyParentColorChanged(QWidget* container);
 
-// The toolkit's colour-following shared by the flat controls: Color, and
-// ParentColor which keeps Color equal to the parent's colour.
-class TParentColor {
+// The colours every flat control with a face shares: Color, ParentColor
+// (Color follows the parent's colour) and the advanced-colour cycle, which
+// derives some of the control's colours from Color while UseAdvColors is on.
+class TFlatColors {
 public:
     TColor Color() const { return color_; }
     bool ParentColor() const { return parentColor_; }
+    bool UseAdvColors() const { return useAdvColors_; }
 
 protected:
-    explicit TParentColor(QWidget* self) : self_(self) { FollowParent(); }
+    explicit TFlatColors(QWidget* self) : self_(self) { FollowParent(); }
+
+    // `*color` is derived from Color by `*percent` (lighten or darken), in
+    // the order the colours are added.
+    void AddDerivedColor(TColor* color, TAdvColors* percent, TAdvMode mode)
+    {
+        derived_.push_back({color, percent, mode});
+    }
     // Setting a colour of one's own ends following the parent.
     void StoreColor(TColor c)
     {
@@ -178,17 +188,28 @@ protected:
         parentColor_ = v;
         FollowParent();
     }
+    // False, with nothing done, for the current value; else ParentColor
+    // follows and the colours are derived.
+    bool StoreUseAdvColors(bool v);
+    void StoreAdvColor(TAdvColors& percent, int v);
+    void RecomputeAdvColors();
     // Copies the parent's colour while ParentColor is true.
-    void FollowParent()
-    {
-        if (parentColor_ && self_->parentWidget() != nullptr)
-            color_ = ParentColorOf(self_->parentWidget());
-    }
+    void FollowParent();
+    // The parent's colour or the system colours changed: follows them and
+    // derives the colours again. False for any other event.
+    bool FollowColorChange(const QEvent* e);
 
 private:
+    struct Derived {
+        TColor* color;
+        TAdvColors* percent;
+        TAdvMode mode;
+    };
     QWidget* self_;
     TColor color_ = kDefaultFace;
     bool parentColor_ = true;
+    bool useAdvColors_ = false;
+    std::vector<Derived> derived_;
 };
 
 // A straight or diagonal line with its start pixel and without its end pixel.

@@ -25,8 +25,11 @@ void SetContainingFormModalResult(QWidget* control, TModalResult result)
 // ---------------------------------------------------------------- base
 
 TFlatButtonBase::TFlatButtonBase(THoverTracker& tracker, QWidget* parent)
-    : QWidget(parent), TParentColor(this), TFlatHoverable(tracker, this)
+    : QWidget(parent), TFlatColors(this), TFlatHoverable(tracker, this)
 {
+    AddDerivedColor(&colors_[0], &adv_[0], lighten);
+    AddDerivedColor(&colors_[1], &adv_[1], darken);
+    AddDerivedColor(&colors_[2], &adv_[2], darken);
     resize(25, 25);
     setMouseTracking(true);
     InstallAcceleratorFilter();
@@ -54,19 +57,14 @@ void TFlatButtonBase::SetColorByIndex(int index, TColor v)
 
 void TFlatButtonBase::SetAdvColorByIndex(int index, int v)
 {
-    adv_[index] = static_cast<TAdvColors>(std::clamp(v, 0, 100));
-    RecomputeAdvColors();
+    StoreAdvColor(adv_[index], v);
     update();
 }
 
 void TFlatButtonBase::SetUseAdvColors(bool v)
 {
-    if (v == useAdvColors_)
-        return;
-    useAdvColors_ = v;
-    SetParentColor(v);
-    RecomputeAdvColors();
-    update();
+    if (StoreUseAdvColors(v))
+        update();
 }
 
 void TFlatButtonBase::SetParentColor(bool v)
@@ -80,15 +78,6 @@ void TFlatButtonBase::SetParentFont(bool v)
     if (v)
         setFont(QFont());  // an unset font follows the parent again
     setAttribute(Qt::WA_SetFont, !v);
-}
-
-void TFlatButtonBase::RecomputeAdvColors()
-{
-    if (!useAdvColors_)
-        return;
-    colors_[0] = DeriveAdvancedColor(Color(), colors_[0], adv_[0], lighten);
-    colors_[1] = DeriveAdvancedColor(Color(), colors_[1], adv_[1], darken);
-    colors_[2] = DeriveAdvancedColor(Color(), colors_[2], adv_[2], darken);
 }
 
 void TFlatButtonBase::SetGroupIndex(int v)
@@ -412,15 +401,10 @@ void TFlatButtonBase::changeEvent(QEvent* e)
         UpdateHover();
         update();
         break;
-    case QEvent::PaletteChange:  // the parent's colour changed
+    case QEvent::PaletteChange:
     case QEvent::ParentChange:
-        FollowParent();
-        [[fallthrough]];
-    case QEvent::ApplicationPaletteChange:  // the system colours changed
-        if (useAdvColors_) {
-            StoreParentColor(true);
-            RecomputeAdvColors();
-        }
+    case QEvent::ApplicationPaletteChange:
+        FollowColorChange(e);
         update();
         break;
     case QEvent::FontChange:

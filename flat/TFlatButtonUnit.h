@@ -18,7 +18,7 @@ using TMouseMoveEvent = std::function<void(QObject* Sender, Qt::KeyboardModifier
 // with a non-zero result; another window keeps it as its "ModalResult".
 void SetContainingFormModalResult(QWidget* control, TModalResult result);
 
-class TFlatButtonBase : public QWidget, public TParentColor, public TFlatHoverable, public TFlatDialogCharTarget {
+class TFlatButtonBase : public QWidget, public TFlatColors, public TFlatHoverable, public TFlatDialogCharTarget {
     Q_OBJECT
     Q_PROPERTY(FlatUtilitys::TTransparentMode TransparentMode READ TransparentMode WRITE SetTransparentMode)
     Q_PROPERTY(bool AllowAllUp READ AllowAllUp WRITE SetAllowAllUp)
@@ -73,7 +73,6 @@ public:
     void SetAdvColorDown(int v) { SetAdvColorByIndex(1, v); }
     int AdvColorBorder() const { return adv_[2]; }
     void SetAdvColorBorder(int v) { SetAdvColorByIndex(2, v); }
-    bool UseAdvColors() const { return useAdvColors_; }
     void SetUseAdvColors(bool v);
     void SetParentColor(bool v);
     bool ParentFont() const { return !testAttribute(Qt::WA_SetFont); }
@@ -155,13 +154,11 @@ private:
     void NotifyGroup();
     void SetColorByIndex(int index, TColor v);
     void SetAdvColorByIndex(int index, int v);
-    void RecomputeAdvColors();
 
     TTransparentMode transparentMode_ = tmNone;
     bool allowAllUp_ = false;
     TColor colors_[5] = {kDefaultFace, kDefaultDown, kDefaultBorder, clWhite, clBlack};
     TAdvColors adv_[3] = {10, 10, 50};
-    bool useAdvColors_ = false;
     int groupIndex_ = 0;
     bool down_ = false;
     QString caption_;

@@ -9,8 +9,12 @@
 // ---------------------------------------------------------------- shared part
 
 TFlatMarkControl::TFlatMarkControl(THoverTracker& tracker, QWidget* parent)
-    : QWidget(parent), TParentColor(this), TFlatHoverable(tracker, this)
+    : QWidget(parent), TFlatColors(this), TFlatHoverable(tracker, this)
 {
+    // The tick and the dot (colour 2) are never derived.
+    AddDerivedColor(&colors_[0], &adv_[0], lighten);
+    AddDerivedColor(&colors_[1], &adv_[1], darken);
+    AddDerivedColor(&colors_[3], &adv_[2], darken);
     resize(121, 17);
     setMouseTracking(true);
     InstallAcceleratorFilter();
@@ -54,29 +58,14 @@ void TFlatMarkControl::SetColorByIndex(int index, TColor v)
 
 void TFlatMarkControl::SetAdvColorByIndex(int index, int v)
 {
-    adv_[index] = static_cast<TAdvColors>(std::clamp(v, 0, 100));
-    RecomputeAdvColors();
+    StoreAdvColor(adv_[index], v);
     update();
 }
 
 void TFlatMarkControl::SetUseAdvColors(bool v)
 {
-    if (v == useAdvColors_)
-        return;
-    useAdvColors_ = v;
-    StoreParentColor(v);
-    RecomputeAdvColors();
-    update();
-}
-
-// The tick and the dot are never derived.
-void TFlatMarkControl::RecomputeAdvColors()
-{
-    if (!useAdvColors_)
-        return;
-    colors_[0] = DeriveAdvancedColor(Color(), colors_[0], adv_[0], lighten);
-    colors_[1] = DeriveAdvancedColor(Color(), colors_[1], adv_[1], darken);
-    colors_[3] = DeriveAdvancedColor(Color(), colors_[3], adv_[2], darken);
+    if (StoreUseAdvColors(v))
+        update();
 }
 
 QRect TFlatMarkControl::CaptionRect() const
@@ -181,13 +170,8 @@ void TFlatMarkControl::changeEvent(QEvent* e)
         break;
     case QEvent::PaletteChange:
     case QEvent::ParentChange:
-        FollowParent();
-        [[fallthrough]];
     case QEvent::ApplicationPaletteChange:
-        if (useAdvColors_) {
-            StoreParentColor(true);
-            RecomputeAdvColors();
-        }
+        FollowColorChange(e);
         update();
         break;
     case QEvent::FontChange:

@@ -10,7 +10,7 @@
 
 #include <functional>
 
-class TFlatMarkControl : public QWidget, public TParentColor, public TFlatHoverable, public TFlatDialogCharTarget {
+class TFlatMarkControl : public QWidget, public TFlatColors, public TFlatHoverable, public TFlatDialogCharTarget {
     Q_OBJECT
     Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -50,7 +50,6 @@ public:
     void SetAdvColorDown(int v) { SetAdvColorByIndex(1, v); }
     int AdvColorBorder() const { return adv_[2]; }
     void SetAdvColorBorder(int v) { SetAdvColorByIndex(2, v); }
-    bool UseAdvColors() const { return useAdvColors_; }
     void SetUseAdvColors(bool v);
     // Right layout: the mark at the right edge, the caption right-aligned.
     bool LayoutRight() const { return layoutRight_; }
@@ -99,14 +98,12 @@ protected:
 private:
     void SetColorByIndex(int index, TColor v);
     void SetAdvColorByIndex(int index, int v);
-    void RecomputeAdvColors();
 
     bool transparent_ = false;
     QString caption_;
     bool checked_ = false;
     TColor colors_[4] = {clWhite, kDefaultDown, clBlack, kDefaultBorder};
     TAdvColors adv_[3] = {10, 10, 50};
-    bool useAdvColors_ = false;
     bool layoutRight_ = false;
     bool mouseHeld_ = false;
     bool focused_ = false;

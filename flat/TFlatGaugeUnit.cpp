@@ -5,12 +5,15 @@
 
 #include <algorithm>
 
-TFlatGauge::TFlatGauge(QWidget* parent) : QWidget(parent), TParentColor(this) { resize(145, 25); }
+TFlatGauge::TFlatGauge(QWidget* parent) : QWidget(parent), TFlatColors(this)
+{
+    AddDerivedColor(&colors_[0], &advColorBorder_, darken);
+    resize(145, 25);
+}
 
 void TFlatGauge::SetAdvColorBorder(int v)
 {
-    advColorBorder_ = static_cast<TAdvColors>(std::clamp(v, 0, 100));
-    DeriveBorder();
+    StoreAdvColor(advColorBorder_, v);
     update();
 }
 
@@ -22,12 +25,8 @@ void TFlatGauge::SetTransparent(bool v)
 
 void TFlatGauge::SetUseAdvColors(bool v)
 {
-    if (v == useAdvColors_)
-        return;
-    useAdvColors_ = v;
-    StoreParentColor(v);
-    DeriveBorder();
-    update();
+    if (StoreUseAdvColors(v))
+        update();
 }
 
 void TFlatGauge::SetColor(TColor v)
@@ -46,12 +45,6 @@ void TFlatGauge::SetColorByIndex(int index, TColor v)
 {
     colors_[index] = v;
     update();
-}
-
-void TFlatGauge::DeriveBorder()
-{
-    if (useAdvColors_)
-        colors_[0] = DeriveAdvancedColor(Color(), colors_[0], advColorBorder_, darken);
 }
 
 void TFlatGauge::SetMinValue(int v)
@@ -136,19 +129,6 @@ void TFlatGauge::paintEvent(QPaintEvent*)
 void TFlatGauge::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    switch (e->type()) {
-    case QEvent::PaletteChange:
-    case QEvent::ParentChange:
-        FollowParent();
-        [[fallthrough]];
-    case QEvent::ApplicationPaletteChange:
-        if (useAdvColors_) {
-            StoreParentColor(true);
-            DeriveBorder();
-        }
+    if (FollowColorChange(e))
         update();
-        break;
-    default:
-        break;
-    }
 }

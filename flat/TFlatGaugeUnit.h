@@ -8,7 +8,7 @@
 
 #include <QWidget>
 
-class TFlatGauge : public QWidget, public TParentColor {
+class TFlatGauge : public QWidget, public TFlatColors {
     Q_OBJECT
     Q_PROPERTY(int AdvColorBorder READ AdvColorBorder WRITE SetAdvColorBorder)
     Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
@@ -32,7 +32,6 @@ public:
     void SetAdvColorBorder(int v);
     bool Transparent() const { return transparent_; }
     void SetTransparent(bool v);
-    bool UseAdvColors() const { return useAdvColors_; }
     void SetUseAdvColors(bool v);
     void SetColor(TColor v);
     void SetParentColor(bool v);
@@ -60,11 +59,9 @@ protected:
 
 private:
     void SetColorByIndex(int index, TColor v);
-    void DeriveBorder();
 
     TAdvColors advColorBorder_ = 0;
     bool transparent_ = false;
-    bool useAdvColors_ = false;
     TColor colors_[2] = {kDefaultBorder, 0x996633};
     int minValue_ = 0;
     int maxValue_ = 100;

@@ -7,8 +7,9 @@
 
 #include <algorithm>
 
-TFlatGroupBox::TFlatGroupBox(QWidget* parent) : QWidget(parent), TParentColor(this)
+TFlatGroupBox::TFlatGroupBox(QWidget* parent) : QWidget(parent), TFlatColors(this)
 {
+    AddDerivedColor(&colorBorder_, &advColorBorder_, darken);
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(185, 105);
     InstallAcceleratorFilter();
@@ -40,17 +41,14 @@ void TFlatGroupBox::SetBorder(TGroupBoxBorder v)
 
 void TFlatGroupBox::SetAdvColorBorder(int v)
 {
-    advColorBorder_ = static_cast<TAdvColors>(std::clamp(v, 0, 100));
-    ColorsChanged();
+    StoreAdvColor(advColorBorder_, v);
+    update();
 }
 
 void TFlatGroupBox::SetUseAdvColors(bool v)
 {
-    if (v == useAdvColors_)
-        return;
-    useAdvColors_ = v;
-    StoreParentColor(v);
-    ColorsChanged();
+    if (StoreUseAdvColors(v))
+        update();
 }
 
 void TFlatGroupBox::SetColor(TColor v)
@@ -64,13 +62,6 @@ void TFlatGroupBox::SetParentColor(bool v)
 {
     StoreParentColor(v);
     NotifyParentColorChanged(this);
-    update();
-}
-
-void TFlatGroupBox::ColorsChanged()
-{
-    if (useAdvColors_)
-        colorBorder_ = DeriveAdvancedColor(Color(), colorBorder_, advColorBorder_, darken);
     update();
 }
 
@@ -131,19 +122,12 @@ void TFlatGroupBox::paintEvent(QPaintEvent*)
 void TFlatGroupBox::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    switch (e->type()) {
-    case QEvent::PaletteChange:  // the parent's colour changed
-    case QEvent::ParentChange:
-        FollowParent();
+    if (FollowColorChange(e)) {
         NotifyParentColorChanged(this);
-        [[fallthrough]];
-    case QEvent::ApplicationPaletteChange:
-        if (useAdvColors_) {
-            StoreParentColor(true);
-            ColorsChanged();
-        }
         update();
-        break;
+        return;
+    }
+    switch (e->type()) {
     case QEvent::EnabledChange:
     case QEvent::FontChange:
         update();

@@ -6,7 +6,7 @@
 
 #include <QWidget>
 
-class TFlatGroupBox : public QWidget, public TParentColor, public TFlatDialogCharTarget {
+class TFlatGroupBox : public QWidget, public TFlatColors, public TFlatDialogCharTarget {
     Q_OBJECT
     Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -34,7 +34,6 @@ public:
     void SetBorder(TGroupBoxBorder v);
     int AdvColorBorder() const { return advColorBorder_; }
     void SetAdvColorBorder(int v);
-    bool UseAdvColors() const { return useAdvColors_; }
     void SetUseAdvColors(bool v);
     void SetColor(TColor v);
     void SetParentColor(bool v);
@@ -50,12 +49,10 @@ protected:
 
 private:
     void PaintFrame(QPainter& painter, int captionWidth, int captionHeight);
-    void ColorsChanged();
 
     bool transparent_ = false;
     QString caption_;
     TColor colorBorder_ = kDefaultBorder;
     TGroupBoxBorder border_ = brFull;
     TAdvColors advColorBorder_ = 50;
-    bool useAdvColors_ = false;
 };

@@ -112,8 +112,9 @@ void TFlatStrings::Changed()
 
 // ---------------------------------------------------------------- list box
 
-TFlatListBox::TFlatListBox(QWidget* parent) : QWidget(parent), TParentColor(this)
+TFlatListBox::TFlatListBox(QWidget* parent) : QWidget(parent), TFlatColors(this)
 {
+    AddDerivedColor(&colors_[1], &advColorBorder_, darken);
     SharedScrollTimer& shared = Shared();
     if (shared.timer == nullptr) {
         shared.timer = new QTimer;
@@ -224,25 +225,14 @@ void TFlatListBox::SetColorByIndex(int index, TColor v)
 
 void TFlatListBox::SetAdvColorBorder(int v)
 {
-    advColorBorder_ = static_cast<TAdvColors>(std::clamp(v, 0, 100));
-    DeriveBorder();
+    StoreAdvColor(advColorBorder_, v);
     update();
 }
 
 void TFlatListBox::SetUseAdvColors(bool v)
 {
-    if (v == useAdvColors_)
-        return;
-    useAdvColors_ = v;
-    StoreParentColor(v);
-    DeriveBorder();
-    update();
-}
-
-void TFlatListBox::DeriveBorder()
-{
-    if (useAdvColors_)
-        colors_[1] = DeriveAdvancedColor(Color(), colors_[1], advColorBorder_, darken);
+    if (StoreUseAdvColors(v))
+        update();
 }
 
 void TFlatListBox::SetSorted(bool v)
@@ -569,18 +559,11 @@ void TFlatListBox::moveEvent(QMoveEvent* e)
 void TFlatListBox::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    switch (e->type()) {
-    case QEvent::PaletteChange:
-    case QEvent::ParentChange:
-        FollowParent();
-        [[fallthrough]];
-    case QEvent::ApplicationPaletteChange:
-        if (useAdvColors_) {
-            StoreParentColor(true);
-            DeriveBorder();
-        }
+    if (FollowColorChange(e)) {
         update();
-        break;
+        return;
+    }
+    switch (e->type()) {
     case QEvent::EnabledChange:
     case QEvent::FontChange:
         update();

@@ -41,7 +41,7 @@ private:
     bool sorted_ = false;
 };
 
-class TFlatListBox : public QWidget, public TParentColor {
+class TFlatListBox : public QWidget, public TFlatColors {
     Q_OBJECT
     Q_PROPERTY(FlatUtilitys::TTransparentMode TransparentMode READ TransparentMode WRITE SetTransparentMode)
     Q_PROPERTY(QStringList Items READ ItemList WRITE SetItemList)
@@ -94,7 +94,6 @@ public:
     void SetColorItemsSelect(TColor v) { SetColorByIndex(3, v); }
     int AdvColorBorder() const { return advColorBorder_; }
     void SetAdvColorBorder(int v);
-    bool UseAdvColors() const { return useAdvColors_; }
     void SetUseAdvColors(bool v);
     bool Sorted() const { return items_.Sorted(); }
     void SetSorted(bool v);
@@ -147,7 +146,6 @@ private:
     void PaintBands(QPainter& painter);
     void PaintRows(QPainter& painter);
     void SetColorByIndex(int index, TColor v);
-    void DeriveBorder();
 
     TFlatStrings items_;
     TTransparentMode transparentMode_ = tmNone;
@@ -156,7 +154,6 @@ private:
     bool scrollBars_ = false;
     TColor colors_[4] = {clBlack, kDefaultBorder, clWhite, 0x9CDEF7};
     TAdvColors advColorBorder_ = 40;
-    bool useAdvColors_ = false;
 
     int topIndex_ = 0;
     int visibleRows_ = 0;

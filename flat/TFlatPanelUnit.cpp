@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QPixmap>
 
-TFlatPanel::TFlatPanel(QWidget* parent) : QWidget(parent), TParentColor(this)
+TFlatPanel::TFlatPanel(QWidget* parent) : QWidget(parent), TFlatColors(this)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setGeometry(0, 0, 185, 41);
@@ -74,13 +74,12 @@ void TFlatPanel::paintEvent(QPaintEvent*)
 void TFlatPanel::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    switch (e->type()) {
-    case QEvent::PaletteChange:
-    case QEvent::ParentChange:
-        FollowParent();
+    if (FollowColorChange(e)) {
         NotifyParentColorChanged(this);
         update();
-        break;
+        return;
+    }
+    switch (e->type()) {
     case QEvent::EnabledChange:
     case QEvent::FontChange:
         update();

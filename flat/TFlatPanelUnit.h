@@ -6,7 +6,7 @@
 
 #include <QWidget>
 
-class TFlatPanel : public QWidget, public TParentColor {
+class TFlatPanel : public QWidget, public TFlatColors {
     Q_OBJECT
     Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
