@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
@@ -270,6 +271,27 @@ void DrawDisabledCaption(QPainter& painter, const QRect& rect, const QString& ca
 {
     DrawCaption(painter, rect.translated(1, 1), caption, ToQColor(clBtnHighlight), alignment, accelerators);
     DrawCaption(painter, rect, caption, ToQColor(clBtnShadow), alignment, accelerators);
+}
+
+void DrawControlCaption(QPainter& painter, const QWidget* control, const QRect& rect, const QString& caption,
+                        int alignment, bool accelerators)
+{
+    if (control->isEnabled())
+        DrawCaption(painter, rect, caption, control->palette().color(QPalette::WindowText), alignment, accelerators);
+    else
+        DrawDisabledCaption(painter, rect, caption, alignment, accelerators);
+}
+
+void ComposeOffscreen(QWidget* control, const std::function<void(QPainter&)>& paint)
+{
+    QPixmap face(control->size());
+    face.fill(Qt::transparent);
+    {
+        QPainter painter(&face);
+        painter.setFont(control->font());
+        paint(painter);
+    }
+    QPainter(control).drawPixmap(0, 0, face);
 }
 
 int NumGlyphsFor(const QImage& glyph, int current)

@@ -212,6 +212,14 @@ private:
     std::vector<Derived> derived_;
 };
 
+// The caption of `control` in its text colour, or engraved when it is disabled.
+void DrawControlCaption(QPainter& painter, const QWidget* control, const QRect& rect, const QString& caption,
+                        int alignment = Qt::AlignCenter, bool accelerators = true);
+
+// Composes the whole face of `control` off screen with `paint` and copies it
+// in one operation, so the face never flickers.
+void ComposeOffscreen(QWidget* control, const std::function<void(QPainter&)>& paint);
+
 // A straight or diagonal line with its start pixel and without its end pixel.
 void DrawLineWithoutEnd(QPainter& painter, QPoint from, QPoint to, const QColor& color);
 

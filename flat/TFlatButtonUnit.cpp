@@ -224,10 +224,7 @@ void TFlatButtonBase::PaintFace(QPainter& painter)
     PaintBackground(painter);
     PaintFrame(painter);
     DrawGlyph(painter, glyph_, numGlyphs_, state_, glyphOrigin_);
-    if (state_ == ButtonDrawState::Disabled)
-        DrawDisabledCaption(painter, captionRect_, caption_);
-    else
-        DrawCaption(painter, captionRect_, caption_, palette().color(QPalette::WindowText));
+    DrawControlCaption(painter, this, captionRect_, caption_);
 }
 
 // The opaque face of the current state.
@@ -438,13 +435,7 @@ void TFlatButton::SetDefault(bool v)
 // The face is composed off screen and copied in one operation: no flicker.
 void TFlatButton::paintEvent(QPaintEvent*)
 {
-    QPixmap face(size());
-    face.fill(Qt::transparent);
-    {
-        QPainter painter(&face);
-        PaintFace(painter);
-    }
-    QPainter(this).drawPixmap(0, 0, face);
+    ComposeOffscreen(this, [this](QPainter& painter) { PaintFace(painter); });
 }
 
 // Only the space bar acts; every other key is consumed without effect.

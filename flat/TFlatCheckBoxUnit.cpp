@@ -96,10 +96,7 @@ void TFlatMarkControl::paintEvent(QPaintEvent*)
     DrawMark(painter);
     const int alignment = Qt::AlignTop | Qt::TextWordWrap | (layoutRight_ ? Qt::AlignRight : Qt::AlignLeft);
     painter.setFont(font());
-    if (isEnabled())
-        DrawCaption(painter, CaptionRect(), caption_, palette().color(QPalette::WindowText), alignment);
-    else
-        DrawDisabledCaption(painter, CaptionRect(), caption_, alignment);
+    DrawControlCaption(painter, this, CaptionRect(), caption_, alignment);
 }
 
 // Only the left button on an enabled control acts; nothing else is reported.

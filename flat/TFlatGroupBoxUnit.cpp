@@ -95,10 +95,7 @@ void TFlatGroupBox::PaintFrame(QPainter& painter, int captionWidth, int captionH
 
 void TFlatGroupBox::paintEvent(QPaintEvent*)
 {
-    QPixmap face(size());
-    face.fill(Qt::transparent);
-    {
-        QPainter painter(&face);
+    ComposeOffscreen(this, [this](QPainter& painter) {
         // The gap is measured with "&" counted, as plain text.
         const QFontMetrics metrics(font());
         const int tw = caption_.isEmpty() ? 0 : metrics.size(Qt::TextSingleLine, caption_).width();
@@ -109,14 +106,9 @@ void TFlatGroupBox::paintEvent(QPaintEvent*)
             painter.fillRect(rect(), ToQColor(Color()));
         PaintFrame(painter, tw, th);
         const QRect captionRect(10, 0, width() - 20, th);
-        painter.setFont(font());
         painter.setClipRect(captionRect);
-        if (isEnabled())
-            DrawCaption(painter, captionRect, caption_, palette().color(QPalette::WindowText), Qt::AlignLeft | Qt::AlignTop);
-        else
-            DrawDisabledCaption(painter, captionRect, caption_, Qt::AlignLeft | Qt::AlignTop);
-    }
-    QPainter(this).drawPixmap(0, 0, face);
+        DrawControlCaption(painter, this, captionRect, caption_, Qt::AlignLeft | Qt::AlignTop);
+    });
 }
 
 void TFlatGroupBox::changeEvent(QEvent* e)

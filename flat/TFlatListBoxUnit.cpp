@@ -292,18 +292,13 @@ void TFlatListBox::resizeEvent(QResizeEvent* e)
 
 void TFlatListBox::paintEvent(QPaintEvent*)
 {
-    QPixmap face(size());
-    face.fill(Qt::transparent);
-    {
-        QPainter painter(&face);
-        painter.setFont(font());
+    ComposeOffscreen(this, [this](QPainter& painter) {
         PaintBackground(painter);
         DrawBevelFrame(painter, rect(), colors_[1], colors_[1], 1);
         if (scrollBars_)
             PaintBands(painter);
         PaintRows(painter);
-    }
-    QPainter(this).drawPixmap(0, 0, face);
+    });
 }
 
 void TFlatListBox::PaintBackground(QPainter& painter)
@@ -356,7 +351,6 @@ void TFlatListBox::PaintBands(QPainter& painter)
 // Only the visible rows are drawn, whatever the number of items.
 void TFlatListBox::PaintRows(QPainter& painter)
 {
-    const QColor ink = palette().color(QPalette::WindowText);
     int i = topIndex_;
     for (const QRect& row : rowRects_) {
         if (i > items_.Count() - 1)
@@ -368,11 +362,7 @@ void TFlatListBox::PaintRows(QPainter& painter)
         const QRect text = row.adjusted(3, 0, -3, 0);
         painter.save();
         painter.setClipRect(text);
-        const int alignment = Qt::AlignLeft | Qt::AlignVCenter;
-        if (isEnabled())
-            DrawCaption(painter, text, items_[i], ink, alignment, false);
-        else
-            DrawDisabledCaption(painter, text, items_[i], alignment, false);
+        DrawControlCaption(painter, this, text, items_[i], Qt::AlignLeft | Qt::AlignVCenter, false);
         painter.restore();
         ++i;
     }

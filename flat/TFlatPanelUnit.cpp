@@ -52,23 +52,14 @@ void TFlatPanel::SetAlignment(TAlignment v)
 void TFlatPanel::paintEvent(QPaintEvent*)
 {
     static const int horizontal[] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter};
-    const int flags = horizontal[alignment_] | Qt::AlignVCenter;
-    QPixmap face(size());
-    face.fill(Qt::transparent);
-    {
-        QPainter painter(&face);
+    ComposeOffscreen(this, [this](QPainter& painter) {
         if (transparent_)
             PaintParentBackground(this, painter);
         else
             painter.fillRect(rect(), ToQColor(Color()));
         DrawBevelFrame(painter, rect(), colors_[0], colors_[1], 1);
-        painter.setFont(font());
-        if (isEnabled())
-            DrawCaption(painter, rect(), caption_, palette().color(QPalette::WindowText), flags);
-        else
-            DrawDisabledCaption(painter, rect(), caption_, flags);
-    }
-    QPainter(this).drawPixmap(0, 0, face);
+        DrawControlCaption(painter, this, rect(), caption_, horizontal[alignment_] | Qt::AlignVCenter);
+    });
 }
 
 void TFlatPanel::changeEvent(QEvent* e)
