@@ -259,6 +259,8 @@ void TBackupFile::ReadChunksAhead(ReadRun& run)
 std::int32_t TBackupFile::TakeChunk(ReadRun& run, Stream* dest, std::int64_t& output)
 {
     ReadChunksAhead(run);
+    if (run.chunks.Empty())
+        ThrowInvalidArchive();  // nothing read ahead: the group has no end
     InflateSlot& slot = run.chunks.Front();
     if (slot.failure) {
         const std::exception_ptr failure = slot.failure;

@@ -327,6 +327,10 @@ void TBackupFile::ReadAhead(WriteRun& run)
 bool TBackupFile::WriteChunk(WriteRun& run)
 {
     ReadAhead(run);
+    if (run.chunks.Empty()) {
+        run.remaining = 0;  // nothing more can be read: the file ends here
+        return false;
+    }
     ChunkSlot& slot = run.chunks.Front();
     if (slot.kind != ChunkSlot::Kind::Data) {
         const bool readError = slot.kind == ChunkSlot::Kind::ReadError;
