@@ -2,6 +2,7 @@
 // answer the mouse, the keyboard, accelerators, groups and hovering.
 #include "TFlatButtonUnit.h"
 #include "TFlatSpeedButtonUnit.h"
+#include "flat_fixture.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -17,24 +18,8 @@
 
 namespace {
 
-QRgb Rgb(TColor c) { return ToQColor(c).rgb(); }
-
-// A form with the default flat face colour, shown and active.
-class FlatButtons : public ::testing::Test {
+class FlatButtons : public FlatForm {
 public:
-    void SetUp() override
-    {
-        form = std::make_unique<QWidget>();
-        QPalette palette = form->palette();
-        palette.setColor(QPalette::Window, ToQColor(kDefaultFace));
-        form->setPalette(palette);
-        form->resize(300, 200);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    }
-    void TearDown() override { form.reset(); }
-
     template <typename Button>
     Button* Make(int x, int y, int w = 89, int h = 25, const QString& caption = "Esegui")
     {
@@ -45,21 +30,11 @@ public:
         b->OnClick = [this](QObject*) { ++clicks; };
         return b;
     }
-    static QImage Face(QWidget* w) { return w->grab().toImage(); }
-    // Moves the pointer over `w` (or away when null) as a user would.
-    void PointAt(QWidget* w, QPoint at = {5, 5})
-    {
-        QWidget* target = w != nullptr ? w : form.get();
-        const QPoint local = w != nullptr ? at : QPoint(290, 190);
-        // Qt drops a move to where the pointer already is: go elsewhere first.
-        QTest::mouseMove(form.get(), QPoint(299, 199));
-        QCursor::setPos(target->mapToGlobal(local));
-        QTest::mouseMove(target, local);
-    }
 
-    std::unique_ptr<QWidget> form;
     int clicks = 0;
 };
+
+QRgb Rgb(TColor c) { return ToQColor(c).rgb(); }
 
 // The flat frame at rest, the raised bevel while hovered, the sunken one while pressed.
 template <typename Button>

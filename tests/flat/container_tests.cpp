@@ -4,6 +4,7 @@
 #include "TFlatGaugeUnit.h"
 #include "TFlatGroupBoxUnit.h"
 #include "TFlatPanelUnit.h"
+#include "flat_fixture.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -19,21 +20,8 @@ namespace {
 QRgb Rgb(TColor c) { return ToQColor(c).rgb(); }
 QRgb Rgb(int r, int g, int b) { return qRgb(r, g, b); }
 
-class FlatContainers : public ::testing::Test {
+class FlatContainers : public FlatForm {
 protected:
-    void SetUp() override
-    {
-        form = std::make_unique<QWidget>();
-        QPalette palette = form->palette();
-        palette.setColor(QPalette::Window, ToQColor(kDefaultFace));
-        form->setPalette(palette);
-        form->resize(400, 300);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    }
-    void TearDown() override { form.reset(); }
-
     template <typename Control>
     Control* Make(int x, int y)
     {
@@ -42,15 +30,6 @@ protected:
         c->show();
         return c;
     }
-    void PointAt(QWidget* w)
-    {
-        QTest::mouseMove(form.get(), QPoint(399, 299));
-        QCursor::setPos(w->mapToGlobal(QPoint(5, 5)));
-        QTest::mouseMove(w, QPoint(5, 5));
-    }
-    static QImage Face(QWidget* w) { return w->grab().toImage(); }
-
-    std::unique_ptr<QWidget> form;
 };
 
 // Outer ring in ColorBorder, two inner rings and the text background in `face`.

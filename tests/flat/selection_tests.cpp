@@ -4,6 +4,7 @@
 #include "TFlatGroupBoxUnit.h"
 #include "TFlatListBoxUnit.h"
 #include "TFlatRadioButtonUnit.h"
+#include "flat_fixture.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -20,21 +21,8 @@ namespace {
 
 QRgb Rgb(TColor c) { return ToQColor(c).rgb(); }
 
-class FlatSelection : public ::testing::Test {
+class FlatSelection : public FlatForm {
 protected:
-    void SetUp() override
-    {
-        form = std::make_unique<QWidget>();
-        QPalette palette = form->palette();
-        palette.setColor(QPalette::Window, ToQColor(kDefaultFace));
-        form->setPalette(palette);
-        form->resize(400, 400);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    }
-    void TearDown() override { form.reset(); }
-
     template <typename Control>
     Control* Make(int x, int y, QWidget* parent = nullptr)
     {
@@ -43,12 +31,8 @@ protected:
         c->show();
         return c;
     }
-    void PointAt(QWidget* w, QPoint at = {5, 8})
-    {
-        QTest::mouseMove(form.get(), QPoint(399, 399));
-        QCursor::setPos(w->mapToGlobal(at));
-        QTest::mouseMove(w, at);
-    }
+    // Over the mark of a check box or radio button.
+    void PointAtMark(QWidget* w) { PointAt(w, {5, 8}); }
     // Presses where the pointer is, as the list box reads it.
     static void ClickAt(QWidget* w, QPoint at, Qt::MouseButton button = Qt::LeftButton)
     {
@@ -61,9 +45,6 @@ protected:
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(w, &event);
     }
-    static QImage Face(QWidget* w) { return w->grab().toImage(); }
-
-    std::unique_ptr<QWidget> form;
 };
 
 // ---------------------------------------------------------------- check box
@@ -89,7 +70,7 @@ TEST_F(FlatSelection, checkBoxDrawsItsSquareTickAndFills)
         EXPECT_NE(checked.pixel(1 + s[2], 3 + s[3]) == Rgb(clBlack) && s[2] == 6, true) << "end pixels are left out";
     }
 
-    PointAt(box);
+    PointAtMark(box);
     ASSERT_TRUE(box->Hovered());
     EXPECT_EQ(Face(box).pixel(3, 5), Rgb(clWhite)) << "hovered: ColorFocused";
     QTest::mousePress(box, Qt::LeftButton, {}, QPoint(5, 8));
@@ -117,7 +98,7 @@ TEST_F(FlatSelection, checkBoxTogglesOnReleaseWhileCountedAsHovered)
     auto* box = Make<TFlatCheckBox>(10, 10);
     int clicks = 0;
     box->OnClick = [&](QObject*) { ++clicks; };
-    PointAt(box);
+    PointAtMark(box);
     QTest::mousePress(box, Qt::LeftButton, {}, QPoint(5, 8));
     PointAt(form.get(), QPoint(300, 300));
     QTest::mouseRelease(box, Qt::LeftButton, {}, QPoint(290, 290));
@@ -125,7 +106,7 @@ TEST_F(FlatSelection, checkBoxTogglesOnReleaseWhileCountedAsHovered)
     EXPECT_EQ(clicks, 1);
 
     auto* edit = Make<QLineEdit>(10, 100);
-    PointAt(box);
+    PointAtMark(box);
     QTest::mousePress(box, Qt::LeftButton, {}, QPoint(5, 8));
     edit->setFocus();
     QTest::mouseRelease(box, Qt::LeftButton, {}, QPoint(5, 8));
