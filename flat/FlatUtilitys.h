@@ -164,12 +164,35 @@ void NotifyParentColorChanged(QWidget* container);
 // derives some of the control's colours from Color while UseAdvColors is on.
 class TFlatColors {
 public:
+    virtual ~TFlatColors() = default;
     TColor Color() const { return color_; }
     bool ParentColor() const { return parentColor_; }
     bool UseAdvColors() const { return useAdvColors_; }
 
+    // The setters of the published Color, ParentColor and UseAdvColors.
+    void SetColor(TColor c)
+    {
+        StoreColor(c);
+        ColorsChanged();
+    }
+    void SetParentColor(bool v)
+    {
+        StoreParentColor(v);
+        ColorsChanged();
+    }
+    void SetUseAdvColors(bool v)
+    {
+        if (StoreUseAdvColors(v))
+            ColorsChanged();
+    }
+
 protected:
     explicit TFlatColors(QWidget* self) : self_(self) { FollowParent(); }
+    TFlatColors(const TFlatColors&) = delete;
+    TFlatColors& operator=(const TFlatColors&) = delete;
+
+    // The control repaints; a container also tells its children.
+    virtual void ColorsChanged() { self_->update(); }
 
     // `*color` is derived from Color by `*percent` (lighten or darken), in
     // the order the colours are added.

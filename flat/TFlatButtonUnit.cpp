@@ -43,12 +43,6 @@ void TFlatButtonBase::SetTransparentMode(TTransparentMode v)
     update();
 }
 
-void TFlatButtonBase::SetColor(TColor v)
-{
-    StoreColor(v);
-    update();
-}
-
 void TFlatButtonBase::SetColorByIndex(int index, TColor v)
 {
     colors_[index] = v;
@@ -58,18 +52,6 @@ void TFlatButtonBase::SetColorByIndex(int index, TColor v)
 void TFlatButtonBase::SetAdvColorByIndex(int index, int v)
 {
     StoreAdvColor(adv_[index], v);
-    update();
-}
-
-void TFlatButtonBase::SetUseAdvColors(bool v)
-{
-    if (StoreUseAdvColors(v))
-        update();
-}
-
-void TFlatButtonBase::SetParentColor(bool v)
-{
-    StoreParentColor(v);
     update();
 }
 

@@ -56,7 +56,6 @@ public:
     bool AllowAllUp() const { return allowAllUp_; }
     void SetAllowAllUp(bool v);
 
-    void SetColor(TColor v);
     TColor ColorFocused() const { return colors_[0]; }
     void SetColorFocused(TColor v) { SetColorByIndex(0, v); }
     TColor ColorDown() const { return colors_[1]; }
@@ -73,8 +72,6 @@ public:
     void SetAdvColorDown(int v) { SetAdvColorByIndex(1, v); }
     int AdvColorBorder() const { return adv_[2]; }
     void SetAdvColorBorder(int v) { SetAdvColorByIndex(2, v); }
-    void SetUseAdvColors(bool v);
-    void SetParentColor(bool v);
     bool ParentFont() const { return !testAttribute(Qt::WA_SetFont); }
     void SetParentFont(bool v);
 

@@ -32,18 +32,6 @@ void TFlatMarkControl::SetCaption(const QString& v)
     update();
 }
 
-void TFlatMarkControl::SetColor(TColor v)
-{
-    StoreColor(v);
-    update();
-}
-
-void TFlatMarkControl::SetParentColor(bool v)
-{
-    StoreParentColor(v);
-    update();
-}
-
 void TFlatMarkControl::SetLayoutRight(bool v)
 {
     layoutRight_ = v;
@@ -60,12 +48,6 @@ void TFlatMarkControl::SetAdvColorByIndex(int index, int v)
 {
     StoreAdvColor(adv_[index], v);
     update();
-}
-
-void TFlatMarkControl::SetUseAdvColors(bool v)
-{
-    if (StoreUseAdvColors(v))
-        update();
 }
 
 QRect TFlatMarkControl::CaptionRect() const

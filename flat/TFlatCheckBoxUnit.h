@@ -36,8 +36,6 @@ public:
     void SetCaption(const QString& v);
     bool Checked() const { return checked_; }
     virtual void SetChecked(bool v) = 0;
-    void SetColor(TColor v);
-    void SetParentColor(bool v);
     TColor ColorFocused() const { return colors_[0]; }
     void SetColorFocused(TColor v) { SetColorByIndex(0, v); }
     TColor ColorDown() const { return colors_[1]; }
@@ -50,7 +48,6 @@ public:
     void SetAdvColorDown(int v) { SetAdvColorByIndex(1, v); }
     int AdvColorBorder() const { return adv_[2]; }
     void SetAdvColorBorder(int v) { SetAdvColorByIndex(2, v); }
-    void SetUseAdvColors(bool v);
     // Right layout: the mark at the right edge, the caption right-aligned.
     bool LayoutRight() const { return layoutRight_; }
 

@@ -23,24 +23,6 @@ void TFlatGauge::SetTransparent(bool v)
     update();
 }
 
-void TFlatGauge::SetUseAdvColors(bool v)
-{
-    if (StoreUseAdvColors(v))
-        update();
-}
-
-void TFlatGauge::SetColor(TColor v)
-{
-    StoreColor(v);
-    update();
-}
-
-void TFlatGauge::SetParentColor(bool v)
-{
-    StoreParentColor(v);
-    update();
-}
-
 void TFlatGauge::SetColorByIndex(int index, TColor v)
 {
     colors_[index] = v;

@@ -32,9 +32,6 @@ public:
     void SetAdvColorBorder(int v);
     bool Transparent() const { return transparent_; }
     void SetTransparent(bool v);
-    void SetUseAdvColors(bool v);
-    void SetColor(TColor v);
-    void SetParentColor(bool v);
     TColor ColorBorder() const { return colors_[0]; }
     void SetColorBorder(TColor v) { SetColorByIndex(0, v); }
     TColor BarColor() const { return colors_[1]; }

@@ -45,22 +45,8 @@ void TFlatGroupBox::SetAdvColorBorder(int v)
     update();
 }
 
-void TFlatGroupBox::SetUseAdvColors(bool v)
+void TFlatGroupBox::ColorsChanged()
 {
-    if (StoreUseAdvColors(v))
-        update();
-}
-
-void TFlatGroupBox::SetColor(TColor v)
-{
-    StoreColor(v);
-    NotifyParentColorChanged(this);
-    update();
-}
-
-void TFlatGroupBox::SetParentColor(bool v)
-{
-    StoreParentColor(v);
     NotifyParentColorChanged(this);
     update();
 }
@@ -115,8 +101,7 @@ void TFlatGroupBox::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
     if (FollowColorChange(e)) {
-        NotifyParentColorChanged(this);
-        update();
+        ColorsChanged();
         return;
     }
     switch (e->type()) {

@@ -34,14 +34,12 @@ public:
     void SetBorder(TGroupBoxBorder v);
     int AdvColorBorder() const { return advColorBorder_; }
     void SetAdvColorBorder(int v);
-    void SetUseAdvColors(bool v);
-    void SetColor(TColor v);
-    void SetParentColor(bool v);
 
     // The caption's accelerator focuses the box.
     bool DialogChar(QChar ch) override;
 
 protected:
+    void ColorsChanged() override;
     void paintEvent(QPaintEvent* e) override;
     void changeEvent(QEvent* e) override;
     void moveEvent(QMoveEvent* e) override;

@@ -205,18 +205,6 @@ void TFlatListBox::SetScrollBars(bool v)
     RebuildRows();
 }
 
-void TFlatListBox::SetColor(TColor v)
-{
-    StoreColor(v);
-    update();
-}
-
-void TFlatListBox::SetParentColor(bool v)
-{
-    StoreParentColor(v);
-    update();
-}
-
 void TFlatListBox::SetColorByIndex(int index, TColor v)
 {
     colors_[index] = v;
@@ -227,12 +215,6 @@ void TFlatListBox::SetAdvColorBorder(int v)
 {
     StoreAdvColor(advColorBorder_, v);
     update();
-}
-
-void TFlatListBox::SetUseAdvColors(bool v)
-{
-    if (StoreUseAdvColors(v))
-        update();
 }
 
 void TFlatListBox::SetSorted(bool v)

@@ -82,8 +82,6 @@ public:
     void SetMultiSelect(bool v);
     bool ScrollBars() const { return scrollBars_; }
     void SetScrollBars(bool v);
-    void SetColor(TColor v);
-    void SetParentColor(bool v);
     TColor ColorArrow() const { return colors_[0]; }
     void SetColorArrow(TColor v) { SetColorByIndex(0, v); }
     TColor ColorBorder() const { return colors_[1]; }
@@ -94,7 +92,6 @@ public:
     void SetColorItemsSelect(TColor v) { SetColorByIndex(3, v); }
     int AdvColorBorder() const { return advColorBorder_; }
     void SetAdvColorBorder(int v);
-    void SetUseAdvColors(bool v);
     bool Sorted() const { return items_.Sorted(); }
     void SetSorted(bool v);
 

@@ -22,16 +22,8 @@ void TFlatPanel::SetCaption(const QString& v)
     update();
 }
 
-void TFlatPanel::SetColor(TColor v)
+void TFlatPanel::ColorsChanged()
 {
-    StoreColor(v);
-    NotifyParentColorChanged(this);
-    update();
-}
-
-void TFlatPanel::SetParentColor(bool v)
-{
-    StoreParentColor(v);
     NotifyParentColorChanged(this);
     update();
 }
@@ -66,8 +58,7 @@ void TFlatPanel::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
     if (FollowColorChange(e)) {
-        NotifyParentColorChanged(this);
-        update();
+        ColorsChanged();
         return;
     }
     switch (e->type()) {

@@ -27,8 +27,6 @@ public:
     void SetTransparent(bool v);
     const QString& Caption() const { return caption_; }
     void SetCaption(const QString& v);
-    void SetColor(TColor v);
-    void SetParentColor(bool v);
     TColor ColorHighLight() const { return colors_[0]; }
     void SetColorHighLight(TColor v) { SetColorByIndex(0, v); }
     TColor ColorShadow() const { return colors_[1]; }
@@ -37,6 +35,7 @@ public:
     void SetAlignment(TAlignment v);
 
 protected:
+    void ColorsChanged() override;
     void paintEvent(QPaintEvent* e) override;
     void changeEvent(QEvent* e) override;
 
