@@ -261,10 +261,12 @@ TEST_F(BackupWriter, splitsIntoVolumesBelowMaxSizeAndAsksForEachDisk)
         const auto bytes = ReadBytes(root / names[v]);
         EXPECT_LE(bytes.size(), 1400000u);
         const auto a = ParseVolume(bytes, v == 0);
-        if (v > 0)
+        if (v > 0) {
             EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), std::string("EC2\0", 4));
-        if (v < 2)
+        }
+        if (v < 2) {
             EXPECT_EQ(a.records.back().name, "NEXT:DISK00" + std::to_string(v + 2));
+        }
         EXPECT_EQ(a.endMarker, v == 2);
         for (const auto& r : a.records)
             if (r.name.find("r1.bin") != std::string::npos || (r.name == "(continued)" && v == 1)) {

@@ -102,9 +102,10 @@ TEST_F(FaultMatrix, everyFailingOperationIsReportedOnceAndLosesNothing)
             for (const auto& r : a.records)
                 whole[r.name] = DecodeChunks(r.chunks);
         }
-        if (!o.result && endMarker)
+        if (!o.result && endMarker) {
             EXPECT_TRUE(o.failedOp == Op::Sync || o.failedOp == Op::Close)
                 << where << ": only a failed flush follows the end marker";
+        }
         for (const auto& [name, bytes] : sources) {
             const std::string path = (src() / name).string();
             if (!o.flags->ArchiveFlag(path)) {
