@@ -463,6 +463,14 @@ bool TFlatColors::FollowColorChange(const QEvent* e)
     }
 }
 
+void TFlatColors::FollowAppearanceChange(const QEvent* e)
+{
+    if (FollowColorChange(e))
+        ColorsChanged();
+    else if (e->type() == QEvent::EnabledChange || e->type() == QEvent::FontChange)
+        self_->update();
+}
+
 QWidget* ControlUnderPointer() { return QApplication::widgetAt(QCursor::pos()); }
 
 void THoverTracker::AddInstance()

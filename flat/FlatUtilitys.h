@@ -221,6 +221,9 @@ protected:
     // The parent's colour or the system colours changed: follows them and
     // derives the colours again. False for any other event.
     bool FollowColorChange(const QEvent* e);
+    // The change notifications every flat control answers alike: colours
+    // followed as above, and a repaint for an enabled or font change.
+    void FollowAppearanceChange(const QEvent* e);
 
 private:
     struct Derived {

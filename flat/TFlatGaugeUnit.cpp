@@ -111,6 +111,5 @@ void TFlatGauge::paintEvent(QPaintEvent*)
 void TFlatGauge::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    if (FollowColorChange(e))
-        update();
+    FollowAppearanceChange(e);
 }

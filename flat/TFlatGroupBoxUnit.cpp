@@ -100,18 +100,7 @@ void TFlatGroupBox::paintEvent(QPaintEvent*)
 void TFlatGroupBox::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    if (FollowColorChange(e)) {
-        ColorsChanged();
-        return;
-    }
-    switch (e->type()) {
-    case QEvent::EnabledChange:
-    case QEvent::FontChange:
-        update();
-        break;
-    default:
-        break;
-    }
+    FollowAppearanceChange(e);
 }
 
 void TFlatGroupBox::moveEvent(QMoveEvent* e)

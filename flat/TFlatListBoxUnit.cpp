@@ -531,16 +531,5 @@ void TFlatListBox::moveEvent(QMoveEvent* e)
 void TFlatListBox::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    if (FollowColorChange(e)) {
-        update();
-        return;
-    }
-    switch (e->type()) {
-    case QEvent::EnabledChange:
-    case QEvent::FontChange:
-        update();
-        break;
-    default:
-        break;
-    }
+    FollowAppearanceChange(e);
 }

@@ -57,16 +57,5 @@ void TFlatPanel::paintEvent(QPaintEvent*)
 void TFlatPanel::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    if (FollowColorChange(e)) {
-        ColorsChanged();
-        return;
-    }
-    switch (e->type()) {
-    case QEvent::EnabledChange:
-    case QEvent::FontChange:
-        update();
-        break;
-    default:
-        break;
-    }
+    FollowAppearanceChange(e);
 }
