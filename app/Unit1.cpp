@@ -24,17 +24,43 @@ namespace {
 
 using arcovelo::TBackupFile;
 
+QString WindowText(const std::string& text) { return QFile::decodeName(QByteArray::fromStdString(text)); }
+
 // The engine's boxes are the window's message boxes; between chunks the
 // window's pending messages are dispatched, which is how "Chiudi" arrives.
 class QtBackupHost : public arcovelo::BackupHost {
 public:
     bool AskForDisk(const std::string& text) override { return Dialogs::AskForDisk(QString::fromStdString(text)); }
     void ShowError(const std::string& text) override { Dialogs::ShowEngineError(QString::fromStdString(text)); }
+    void ShowWarning(const std::string& text) override { Dialogs::ShowMessage(nullptr, WindowText(text)); }
     void ProcessMessages() override { QCoreApplication::processEvents(); }
 };
 
 std::string EnginePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString WindowPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString WindowPath(const std::string& path) { return WindowText(path); }
+
+// Collects the engine's warnings while it lives (whatever way the backup ends).
+struct WarningCollector {
+    explicit WarningCollector(TBackupFile& engine) : engine(engine)
+    {
+        engine.OnWarning = [this](TBackupFile*, const std::string& text) { texts << WindowText(text); };
+    }
+    ~WarningCollector() { engine.OnWarning = nullptr; }
+    WarningCollector(const WarningCollector&) = delete;
+    WarningCollector& operator=(const WarningCollector&) = delete;
+    TBackupFile& engine;
+    QStringList texts;
+};
+
+// What a backup could not take, in one box: the first lines and a count of the rest.
+QString WarningsText(const QStringList& warnings)
+{
+    constexpr int kShown = 20;
+    QString text = "Alcuni files richiesti non sono nel backup:\n" + warnings.mid(0, kShown).join("\n");
+    if (warnings.size() > kShown)
+        text += "\n... e altri " + QString::number(warnings.size() - kShown);
+    return text;
+}
 
 // Items in display order "Veloce", "Normale", "Massimo", "Nessuno".
 arcovelo::TCompressionLevel LevelOfItem(int index)
@@ -212,7 +238,11 @@ void TForm1::Button2Click(QObject*)
     std::vector<std::string> entries;
     for (const QString& entry : FileListBox->Items().List())
         entries.push_back(EnginePath(entry));
-    if (Backupfile1.Backup(entries, EnginePath(archive)))
+    WarningCollector warnings(Backupfile1);
+    const bool ok = Backupfile1.Backup(entries, EnginePath(archive));
+    if (!warnings.texts.isEmpty())
+        Dialogs::ShowMessage(this, WarningsText(warnings.texts));
+    if (ok)
         Dialogs::ShowMessage(this, "Backup completato. Compressione effettuaua al " +
                                        QString::number(Backupfile1.CompressionRate()) + " %");
     else

@@ -2,6 +2,7 @@
 
 #include "backup.h"
 #include "dosdate.h"
+#include "format.h"
 #include "terminal.h"
 
 #include <cstdio>
@@ -26,8 +27,9 @@ const char* const kUsageText =
     "\n"
     "ENTRY is a file name or a mask (* and ?), optionally followed by \" /s\" to take\n"
     "the matching files of every subfolder too. ARCHIVE is the first volume (.bck).\n"
-    "Exit status: 0 success, 1 failure, 2 bad usage, 3 cancelled, 10 + the engine's\n"
-    "error code when it reported one.\n";
+    "Exit status: 0 success, 1 failure, 2 bad usage, 3 cancelled (also by Ctrl-C),\n"
+    "4 the archive was written but something asked for could not be taken (each is\n"
+    "named on stderr), 10 + the engine's error code when it reported one.\n";
 
 struct UsageError {
     std::string message;
@@ -97,21 +99,37 @@ std::int32_t ParseVolumeSize(const std::string& text)
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used != text.size() || value < 0 || value > 0x7FFFFFFF)
-        throw UsageError{"--volume-size takes a number of bytes from 0 to 2147483647"};
+    if (used != text.size() || value < 0 || value > 0x7FFFFFFF || (value > 0 && value < format::kMinVolumeSize))
+        throw UsageError{"--volume-size takes 0 (one volume) or a number of bytes from " +
+                         std::to_string(format::kMinVolumeSize) + " to 2147483647"};
     return static_cast<std::int32_t>(value);
 }
 
-// Wires the engine to the terminal: host, progress line, error capture.
+// Wires the engine to the terminal: host, progress line, error and warning
+// capture, Ctrl-C as Stop.
 struct Session {
     TBackupFile engine;
     ProgressLine progress;
+    StopOnSignals signals;
     int reportedError = 0;
+    int warnings = 0;
 
     Session(bool yes, bool quiet) : progress(!quiet)
     {
-        engine.SetHost(std::make_shared<TerminalHost>(yes));
-        engine.OnProgress = [this](TBackupFile* sender, const std::string& file, TPercentage percent, bool&) {
+        auto host = std::make_shared<TerminalHost>(yes);
+        host->onYield = [this] {
+            if (StopOnSignals::StopRequested())
+                engine.Stop();
+        };
+        engine.SetHost(host);
+        engine.OnWarning = [this](TBackupFile*, const std::string& text) {
+            progress.Clear();
+            ++warnings;
+            std::cerr << "arcovelo-cli: warning: " << text << "\n";
+        };
+        engine.OnProgress = [this](TBackupFile* sender, const std::string& file, TPercentage percent, bool& cont) {
+            if (StopOnSignals::StopRequested())
+                cont = false;
             progress.Show(file, percent, sender->BytesProcessed());
         };
         engine.OnError = [this](TBackupFile*, int code, const std::string& message) {
@@ -139,7 +157,9 @@ struct Session {
         progress.Clear();
         if (reportedError != 0)
             return kEngineError + reportedError;
-        return ok ? kSuccess : kCancelled;
+        if (!ok)
+            return kCancelled;
+        return warnings != 0 ? kIncomplete : kSuccess;
     }
 };
 

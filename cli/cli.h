@@ -12,6 +12,8 @@ enum ExitStatus : int {
     kFailure = 1,     // any other failure, message on stderr
     kUsage = 2,
     kCancelled = 3,
+    kIncomplete = 4,  // the archive is whole, but not everything asked for is in it
+
     kEngineError = 10,  // plus the engine's error code
 };
 

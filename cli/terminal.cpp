@@ -1,10 +1,40 @@
 #include "terminal.h"
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <signal.h>
 #include <unistd.h>
 
 namespace arcovelo::cli {
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+struct sigaction previousInt {};
+struct sigaction previousTerm {};
+
+extern "C" void RequestStop(int) { stopRequested = 1; }
+
+}  // namespace
+
+StopOnSignals::StopOnSignals()
+{
+    stopRequested = 0;
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: a disk prompt waiting for input is cancelled
+    sigaction(SIGINT, &action, &previousInt);
+    sigaction(SIGTERM, &action, &previousTerm);
+}
+
+StopOnSignals::~StopOnSignals()
+{
+    sigaction(SIGINT, &previousInt, nullptr);
+    sigaction(SIGTERM, &previousTerm, nullptr);
+}
+
+bool StopOnSignals::StopRequested() { return stopRequested != 0; }
 
 bool TerminalHost::AskForDisk(const std::string& text)
 {
@@ -16,12 +46,20 @@ bool TerminalHost::AskForDisk(const std::string& text)
         return false;
     }
     std::string answer;
-    if (!std::getline(std::cin, answer))
+    if (StopOnSignals::StopRequested() || !std::getline(std::cin, answer))
         return false;
     return answer.empty() || answer[0] == 'o' || answer[0] == 'O' || answer[0] == 'y' || answer[0] == 'Y';
 }
 
 void TerminalHost::ShowError(const std::string& text) { std::cerr << "arcovelo-cli: " << text << "\n"; }
+
+void TerminalHost::ShowWarning(const std::string& text) { std::cerr << "arcovelo-cli: warning: " << text << "\n"; }
+
+void TerminalHost::ProcessMessages()
+{
+    if (onYield)
+        onYield();
+}
 
 ProgressLine::ProgressLine(bool enabled)
     : enabled_(enabled && ::isatty(STDERR_FILENO)), start_(std::chrono::steady_clock::now()), last_(start_)

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace arcovelo::cli {
@@ -17,10 +18,25 @@ public:
     explicit TerminalHost(bool answerYes) : answerYes_(answerYes) {}
     bool AskForDisk(const std::string& text) override;
     void ShowError(const std::string& text) override;
-    void ProcessMessages() override {}
+    void ShowWarning(const std::string& text) override;
+    // Runs `onYield` (set by the owner), between chunks.
+    void ProcessMessages() override;
+
+    std::function<void()> onYield;
 
 private:
     bool answerYes_;
+};
+
+// While it lives, SIGINT and SIGTERM only ask the running operation to stop
+// (StopRequested turns true); a second signal while stopping changes nothing.
+class StopOnSignals {
+public:
+    StopOnSignals();
+    ~StopOnSignals();
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+    static bool StopRequested();
 };
 
 // "\r 42 %  12.3 MB/s  /path/of/file" on a terminal, at most ten times a second.

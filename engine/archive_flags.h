@@ -7,18 +7,19 @@
 
 #include "platform.h"
 
-#include <mutex>
 #include <string>
 
 struct sqlite3;
 
 namespace arcovelo {
 
-class ArchiveFlagStore {
+// One backup run's view of the SQLite store: look-ups in one read
+// transaction, clearing in one write transaction.
+class ArchiveFlagStore final : public ArchiveFlags {
 public:
     // The store lives in `databasePath`; it is opened on first use.
     explicit ArchiveFlagStore(std::string databasePath);
-    ~ArchiveFlagStore();
+    ~ArchiveFlagStore() override;
     ArchiveFlagStore(const ArchiveFlagStore&) = delete;
     ArchiveFlagStore& operator=(const ArchiveFlagStore&) = delete;
 
@@ -26,20 +27,18 @@ public:
     // else under ~/.local/state/arcovelo.
     static std::string DefaultPath();
 
-    // True unless the store holds exactly `now` for `path`. When the store
-    // cannot be opened every file counts as flagged.
-    bool IsSet(const std::string& path, const FileIdentity& now);
-    // Records `identity` for `path`. Does nothing when the store cannot be opened.
-    void Clear(const std::string& path, const FileIdentity& identity);
+    std::vector<bool> AreSet(const std::vector<FileEntry>& files) override;
+    bool Clear(const std::vector<FileEntry>& files) override;
 
 private:
     bool Open();
-    void ReportUnavailable(const std::string& why);
+    // The store is unavailable for the rest of the run; said once.
+    void GiveUp(const std::string& why);
+    bool Exec(const char* sql);
 
     std::string path_;
     sqlite3* db_ = nullptr;
     bool unavailable_ = false;
-    std::mutex mutex_;
 };
 
 }  // namespace arcovelo

@@ -60,6 +60,14 @@ void TBackupFile::ReportError()
         host_->ShowError(message);
 }
 
+void TBackupFile::Warn(const std::string& text)
+{
+    if (OnWarning)
+        OnWarning(this, text);
+    else
+        host_->ShowWarning(text);
+}
+
 void TBackupFile::Yield() { host_->ProcessMessages(); }
 
 void TBackupFile::Progress(const std::string& fileName)

@@ -62,6 +62,9 @@ using TRestoreFileEvent =
     std::function<void(TBackupFile* Sender, std::string& Filename, std::int32_t FA, bool& DoRestore)>;
 using TFileRestoredEvent = std::function<void(TBackupFile* Sender, std::string& Filename, Stream& Stream)>;
 using TBackupErrorEvent = std::function<void(TBackupFile* Sender, int Error, const std::string& ErrString)>;
+// Something Backup was asked to take and could not: a folder it cannot read,
+// a path too long to open, a listed file that is not there (any more).
+using TBackupWarningEvent = std::function<void(TBackupFile* Sender, const std::string& Text)>;
 
 // One problem found by TestArchive.
 struct ArchiveDamage {
@@ -111,6 +114,8 @@ public:
     TRestoreFileEvent OnRestoreFile;
     TFileRestoredEvent OnFileRestored;
     TBackupErrorEvent OnError;
+    // Unassigned: the host's ShowWarning.
+    TBackupWarningEvent OnWarning;
 
     // --- public, read-only results of the last operation
     std::int32_t FileCount() const { return fileCount_; }
@@ -144,7 +149,9 @@ public:
     // --- operations
     // Writes every file matched by `FileList` (names or masks, each optionally
     // followed by " /s") into `ArchiveName`. True only when the end marker was
-    // written and every volume is on stable storage. Throws StreamError when a
+    // written and every volume is on stable storage; only then are the archive
+    // flags cleared (with SetArchiveFlag), all together. What cannot be taken
+    // goes to OnWarning and leaves the result alone. Throws StreamError when a
     // listed file exists but cannot be opened while sizes are taken.
     bool Backup(const std::vector<std::string>& FileList, const std::string& ArchiveName);
     // 100 - BytesWritten*100/TotalSize of the last Backup; 0 when TotalSize is 0.
@@ -174,7 +181,9 @@ private:
 
     // writer
     void ExpandEntry(WriteRun& run, const std::string& entry);
-    void AddExpandedFile(WriteRun& run, const std::string& name);
+    void ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive);
+    void AddExpandedFile(WriteRun& run, FileEntry file);
+    void KeepFlaggedFiles(WriteRun& run);
     void TakeSizes(WriteRun& run);
     void SaveFileList(WriteRun& run);
     void OpenArchive(WriteRun& run, const std::string& archiveName);
@@ -183,6 +192,7 @@ private:
     bool WriteChunk(WriteRun& run);
     void ReadAhead(WriteRun& run);
     void ChangeVolume(WriteRun& run);
+    void ChangeVolumeBeforeRecord(WriteRun& run, const std::string& name);
     void FinishArchive(WriteRun& run);
 
     // reader
@@ -199,6 +209,7 @@ private:
     bool PlaceDestination(ReadRun& run, bool& safe);
     void BeginDestinationFile(ReadRun& run);
     void FinishDestinationFile(ReadRun& run);
+    void SyncTouchedFolders(ReadRun& run);
 
     // shared
     bool AskForDisk(std::uint16_t volume);
@@ -207,6 +218,7 @@ private:
     void Yield();
     void Fail(int code);
     void ReportError();
+    void Warn(const std::string& text);
 
     std::string backupTitle_;
     TBackupMode backupMode_ = bmAll;

@@ -12,15 +12,27 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <set>
 
 namespace arcovelo {
 namespace {
 
 [[noreturn]] void ThrowInvalidArchive() { throw ArchiveError(ErrorMessage(errInvalidArchive)); }
 
-std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes)
+// The lines of the file-ID list; more lines than `most` make the archive
+// invalid, which bounds the memory a crafted list can take.
+std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes, std::int64_t most)
 {
+    std::int64_t count = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
+            ++count;
+    if (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r')
+        ++count;
+    if (count > most)
+        ThrowInvalidArchive();
     std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(count));
     std::string line;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const char c = static_cast<char>(bytes[i]);
@@ -133,13 +145,13 @@ struct TBackupFile::ReadRun {
     std::int32_t storedStamp = 0;
     bool doRestore = true;
 
-    // The file being restored is written to `tempPath` beside `destPath` and
-    // renamed over it only once its last part is complete.
-    std::unique_ptr<FileStream> destFile;
+    // The file being restored is put in place of `destPath` only once its
+    // last part is complete.
+    std::unique_ptr<PendingFile> destFile;
     std::string destPath;
-    std::string tempPath;
     std::int32_t destStamp = 0;
     bool destComplete = false;
+    std::set<std::string> touchedFolders;  // synced once, after their files
 
     NullStream discard;
     std::vector<ArchiveDamage>* damage = nullptr;
@@ -375,8 +387,10 @@ void TBackupFile::RestoreRecord(ReadRun& run)
         OnRestoreFile(this, currentFile_, run.storedStamp, run.doRestore);
 
     bool safe = destination.safe || currentFile_ != destination.path;
-    if (run.doRestore && safe)
-        run.doRestore = PlaceDestination(run, safe);
+    if (run.doRestore && safe && !PlaceDestination(run, safe)) {
+        Fail(errReadFile);  // a folder it needs cannot be made: nothing restored there is said
+        return;
+    }
     if (!run.doRestore) {
         ReadBlockGroup(run, nullptr, false);
         return;
@@ -420,7 +434,7 @@ void TBackupFile::ContinueRecord(ReadRun& run)
 // Makes the destination's folders. Below a destination folder the path must
 // stay inside it; elsewhere (the stored path, or where OnRestoreFile sent the
 // file) folders are made as the system resolves them. False when a folder
-// could not be made: the file is then passed over.
+// could not be made.
 bool TBackupFile::PlaceDestination(ReadRun& run, bool& safe)
 {
     const std::string& path = currentFile_;
@@ -440,42 +454,42 @@ bool TBackupFile::PlaceDestination(ReadRun& run, bool& safe)
 void TBackupFile::BeginDestinationFile(ReadRun& run)
 {
     const std::string target = fs_->ResolveLinks(currentFile_);
-    const PathKind kind = fs_->KindOf(target);
-    if (kind == PathKind::Folder || kind == PathKind::Other)
-        throw StreamError("Cannot create file \"" + currentFile_ + "\". Not a regular file");
-    if (kind == PathKind::File && !fs_->CanWrite(target))
-        throw StreamError("Cannot create file \"" + currentFile_ + "\". Permission denied");
-    run.destFile = fs_->CreateBeside(target, run.tempPath);
+    run.destFile = fs_->CreatePending(target);
     run.destPath = target;
     run.destStamp = run.storedStamp;
     run.destComplete = false;
 }
 
-// Puts the restored file in place when it is complete (data on stable storage,
-// then the rename, then its date); otherwise throws the partial copy away and
-// leaves whatever was at the destination untouched.
+// Puts the restored file in place with its date when it is complete;
+// otherwise throws the partial copy away and leaves whatever was at the
+// destination untouched.
 void TBackupFile::FinishDestinationFile(ReadRun& run)
 {
     if (!run.destFile)
         return;
     const auto file = std::move(run.destFile);
-    if (run.destComplete) {
+    if (!run.destComplete)
+        return;
+    try {
+        file->Commit(run.destStamp);
+        run.touchedFolders.insert(ParentFolder(run.destPath));
+    } catch (const StreamError&) {
+        Fail(errReadFile);
+    }
+}
+
+// The new names of the restored files are on stable storage before Restore
+// answers: each folder that received files is synced once.
+void TBackupFile::SyncTouchedFolders(ReadRun& run)
+{
+    for (const auto& folder : run.touchedFolders) {
         try {
-            file->Sync();
-            file->Close();
-            fs_->Rename(run.tempPath, run.destPath);
-            fs_->SetDateStamp(run.destPath, run.destStamp);
-            return;
+            fs_->SyncFolder(folder);
         } catch (const StreamError&) {
             Fail(errReadFile);
         }
     }
-    try {
-        file->Close();
-    } catch (const StreamError&) {
-        // An incomplete copy is deleted below whatever its close reports.
-    }
-    fs_->DeleteFile(run.tempPath);
+    run.touchedFolders.clear();
 }
 
 void TBackupFile::GetArchiveInfo(const std::string& ArchiveName, std::vector<std::string>* List, std::string& Title)
@@ -507,7 +521,7 @@ void TBackupFile::GetArchiveInfo(const std::string& ArchiveName, std::vector<std
             ReadBlockGroup(run, &text, true);
             if (errorCode_ != 0)
                 ThrowInvalidArchive();
-            *List = SplitLines(text.Bytes());
+            *List = SplitLines(text.Bytes(), format::kMaxFileListLines);
         }
     } catch (const std::runtime_error&) {
         errorCode_ = errInvalidArchive;
@@ -544,9 +558,11 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
         if (run.atRecordStart)
             run.destComplete = false;
         FinishDestinationFile(run);
+        SyncTouchedFolders(run);
         throw;
     }
     FinishDestinationFile(run);
+    SyncTouchedFolders(run);
     run.volumeFile.reset();
 
     const bool result = errorCode_ == 0 && continueFlag_;

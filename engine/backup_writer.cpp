@@ -83,17 +83,24 @@ struct TBackupFile::WriteRun {
     }
 
     bool useStream = false;
-    std::string archivePath;  // absolute, to leave the archive out of itself
-    std::vector<std::string> work;
+    // The archive as it exists before the run, to leave it out of itself
+    // whatever name (link, hard link) reaches it.
+    bool archiveExists = false;
+    FileIdentity archiveIdentity;
+    std::vector<FileEntry> work;  // absolute names, byte for byte as found
     std::unordered_set<std::string> seen;
     std::vector<std::string> fileList;
     std::string tempName;
+    std::unique_ptr<FileStream> listFile;  // the file-ID list, already unlinked
     bool listInWork = false;
+    std::unique_ptr<ArchiveFlags> flags;
+    std::vector<FileEntry> archived;  // files held whole, as they were read
 
     Stream* archive = nullptr;
     std::unique_ptr<FileStream> volumeFile;
     std::string volumeName;
     unsigned volume = 1;
+    std::int64_t volumeStart = 0;  // where the current volume's first record may begin
 
     std::unique_ptr<FileStream> source;
     std::int64_t remaining = 0;
@@ -112,10 +119,14 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     errorCode_ = 0;
     BusyFlag busy(busy_);
     if (!run.useStream)
-        run.archivePath = fs_->AbsolutePath(ArchiveName);
+        run.archiveExists = fs_->Identify(ArchiveName, run.archiveIdentity);
+    if (backupMode_ == bmIncremental || setArchiveFlag_)
+        run.flags = fs_->OpenArchiveFlags();
 
     for (const auto& entry : FileList)
         ExpandEntry(run, entry);
+    if (backupMode_ == bmIncremental)
+        KeepFlaggedFiles(run);
 
     bool result = false;
     continueFlag_ = true;
@@ -127,9 +138,12 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
         SaveFileList(run);
     OpenArchive(run, ArchiveName);
 
-    for (std::size_t i = 0; i < run.work.size() && continueFlag_; ++i)
-        if (fs_->FileExists(run.work[i]))
+    for (std::size_t i = 0; i < run.work.size() && continueFlag_; ++i) {
+        if ((run.listInWork && i == 0) || fs_->FileExists(run.work[i].path))
             WriteFileRecord(run, i);
+        else
+            Warn("File \"" + run.work[i].path + "\" vanished before it was backed up");
+    }
 
     if (continueFlag_) {
         try {
@@ -142,9 +156,12 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     FinishArchive(run);
     if (errorCode_ != 0)
         result = false;
+    // Only an archive that is whole and on stable storage lets the flags go:
+    // a stopped, failed or killed run leaves every flag as it was.
+    if (result && setArchiveFlag_)
+        run.flags->Clear(run.archived);
+    run.listFile.reset();
 
-    if (!run.tempName.empty() && fs_->FileExists(run.tempName))
-        fs_->DeleteFile(run.tempName);
     ReportProgress("", 100);
     busy_ = false;
     if (errorCode_ != 0)
@@ -152,8 +169,8 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     return result;
 }
 
-// Expands one entry into the work list: subfolders first (depth first) when
-// the entry ends in " /s", then the entry's own matches.
+// Expands one entry of the list as the user typed it (blanks around it are
+// not part of it). A plain name that finds no file is said: it was asked for.
 void TBackupFile::ExpandEntry(WriteRun& run, const std::string& entry)
 {
     std::string text = TrimBlanks(entry);
@@ -161,29 +178,55 @@ void TBackupFile::ExpandEntry(WriteRun& run, const std::string& entry)
     const auto slash = text.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : text.substr(0, slash + 1);
     const std::string mask = text.substr(folder.size());
-    if (recursive)
-        for (const auto& sub : fs_->ListFolders(folder))
-            ExpandEntry(run, fs_->AbsolutePath(folder + sub + "/" + mask) + " /s");
-    for (const auto& name : fs_->ListFiles(folder, mask))
-        AddExpandedFile(run, fs_->AbsolutePath(folder + name));
+    const std::size_t before = run.seen.size();
+    ExpandMask(run, folder, mask, recursive);
+    const bool plainName = !mask.empty() && mask.find_first_of("*?") == std::string::npos;
+    if (plainName && !recursive && run.seen.size() == before && fs_->KindOf(text) != PathKind::File)
+        Warn("Cannot find file \"" + text + "\"");
 }
 
-void TBackupFile::AddExpandedFile(WriteRun& run, const std::string& name)
+// The files of `folder` matching `mask`, subfolders first (depth first) when
+// recursive. Names found here are used byte for byte.
+void TBackupFile::ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive)
 {
-    if (!run.seen.insert(name).second)
+    FolderListing listing = fs_->ListFolder(folder, mask, recursive);
+    if (!listing.problem.empty())
+        Warn(listing.problem);
+    for (const auto& sub : listing.folders)
+        ExpandMask(run, fs_->AbsolutePath(folder + sub) + "/", mask, true);
+    for (auto& file : listing.files) {
+        file.path = fs_->AbsolutePath(folder + file.path);
+        AddExpandedFile(run, std::move(file));
+    }
+}
+
+void TBackupFile::AddExpandedFile(WriteRun& run, FileEntry file)
+{
+    if (!run.seen.insert(file.path).second)
         return;
-    if (!run.useStream && name == run.archivePath)
-        return;
-    if (backupMode_ == bmIncremental && !fs_->ArchiveFlag(name))
-        return;
-    run.work.push_back(name);
+    if (run.archiveExists && file.identity.device == run.archiveIdentity.device &&
+        file.identity.inode == run.archiveIdentity.inode)
+        return;  // the archive itself, under whatever name
+    run.work.push_back(std::move(file));
+}
+
+// An incremental backup takes the files whose flag is set, asked all at once.
+void TBackupFile::KeepFlaggedFiles(WriteRun& run)
+{
+    const std::vector<bool> set = run.flags->AreSet(run.work);
+    std::vector<FileEntry> flagged;
+    for (std::size_t i = 0; i < run.work.size(); ++i)
+        if (set[i])
+            flagged.push_back(std::move(run.work[i]));
+    run.work = std::move(flagged);
 }
 
 // Sizing pass: the total of all sizes and, with SaveFileID, one line per file.
 // A file that exists but cannot be opened leaves Backup as a StreamError.
 void TBackupFile::TakeSizes(WriteRun& run)
 {
-    for (const auto& name : run.work) {
+    for (const auto& entry : run.work) {
+        const std::string& name = entry.path;
         if (!fs_->FileExists(name))
             continue;
         std::int64_t size = 0;
@@ -206,10 +249,9 @@ void TBackupFile::SaveFileList(WriteRun& run)
         text += line + "\r\n";
     run.fileList.clear();
     try {
-        auto file = fs_->CreateUnique(fs_->TempFolder(), "FID", run.tempName);
-        file->WriteBuffer(text.data(), text.size());
-        file->Close();
-        run.work.insert(run.work.begin(), run.tempName);
+        run.listFile = fs_->CreateUnique(fs_->TempFolder(), "FID", run.tempName);
+        run.listFile->WriteBuffer(text.data(), text.size());
+        run.work.insert(run.work.begin(), FileEntry{run.tempName, {}});
         run.listInWork = true;
         totalSize_ += static_cast<std::int64_t>(text.size());
     } catch (const StreamError&) {
@@ -223,6 +265,13 @@ void TBackupFile::OpenArchive(WriteRun& run, const std::string& archiveName)
 {
     run.volume = 1;
     fileCount_ = static_cast<std::int32_t>(run.work.size() - (run.listInWork ? 1 : 0));
+    bytesProcessed_ = 0;
+    bytesWritten_ = 0;
+    // A title no reader would accept is refused before anything is created.
+    if (backupTitle_.size() > std::size_t(format::kMaxTitleLength)) {
+        Fail(errWriteArchive);
+        return;
+    }
     try {
         if (run.useStream) {
             if (outStream_ == nullptr)
@@ -236,19 +285,21 @@ void TBackupFile::OpenArchive(WriteRun& run, const std::string& archiveName)
         WriteString(*run.archive, backupTitle_);
         run.archive->WriteInt32(static_cast<std::int32_t>(std::min(totalSize_, format::kMaxHeaderValue)));
         run.archive->WriteInt32(fileCount_);
+        run.volumeStart = run.archive->Position();
     } catch (const StreamError&) {
         Fail(errWriteArchive);
     }
-    bytesProcessed_ = 0;
-    bytesWritten_ = 0;
 }
 
 void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
 {
     const bool isList = run.listInWork && index == 0;
-    const std::string name = TrimBlanks(run.work[index]);
+    const std::string name = run.work[index].path;
     currentFile_ = isList ? format::kFileListName : name;
     try {
+        ChangeVolumeBeforeRecord(run, currentFile_);
+        if (!continueFlag_)
+            return;
         WriteString(*run.archive, currentFile_);
     } catch (const StreamError&) {
         Fail(errWriteArchive);
@@ -259,7 +310,12 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     bool complete = false;
     FileIdentity identity;
     try {
-        run.source = fs_->OpenRead(name);
+        if (isList) {
+            run.source = std::move(run.listFile);
+            run.source->Seek(0, SeekOrigin::Begin);
+        } else {
+            run.source = fs_->OpenRead(name);
+        }
         identity = run.source->Identity();
         run.archive->WriteInt32(run.source->DateStamp());
         run.remaining = run.source->Size();
@@ -277,10 +333,8 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     }
     run.chunks.Clear();  // chunks read ahead of a stop or failure are dropped
     run.source.reset();
-    // A file cut short keeps its flag, so the next incremental backup takes
-    // it again: the archive does not hold it whole.
-    if (setArchiveFlag_ && complete && !isList)
-        fs_->ClearArchiveFlag(name, identity);
+    if (complete && !isList)
+        run.archived.push_back({name, identity});
 }
 
 // One block group of the current file: tag, chunks until the file ends or the
@@ -381,6 +435,27 @@ void TBackupFile::ChangeVolume(WriteRun& run)
     run.volumeName = format::NextVolumeName(run.volumeName, digits);
     run.volumeFile = fs_->Create(run.volumeName);
     run.archive = run.volumeFile.get();
+    run.volumeStart = 0;
+}
+
+// Records are written whole into a volume where they fit: when the next
+// record could not end within MaxSize (with the volume-change record that may
+// follow it), the volume ends before it. The new volume then starts with the
+// empty block group that the format expects there, continuing the previous
+// file by nothing. A volume that holds no record yet takes the record anyway.
+void TBackupFile::ChangeVolumeBeforeRecord(WriteRun& run, const std::string& name)
+{
+    if (maxSize_ == 0 || run.useStream || run.archive->Position() <= run.volumeStart)
+        return;
+    if (run.archive->Position() + format::kRecordReserve + std::int64_t(name.size()) <= maxSize_)
+        return;
+    ChangeVolume(run);
+    if (!continueFlag_ || run.archive == nullptr)
+        return;
+    run.archive->WriteBuffer(format::kBlockTag, 4);
+    run.archive->WriteInt32(0);
+    bytesWritten_ += 4;
+    run.volumeStart = run.archive->Position();
 }
 
 // Closes the last volume. A completed archive is only reported as written once

@@ -21,14 +21,24 @@ inline constexpr const char* kStreamName = ":STREAM";
 // A chunk is begun only this far below MaxSize: one full chunk plus a margin,
 // so the chunk, the group end and a volume-change record still fit.
 inline constexpr std::int64_t kVolumeReserve = static_cast<std::int64_t>(kChunkSize) + 100;
+// The smallest volume that can take a chunk: a new volume begins with a block
+// tag, and a chunk is begun only below MaxSize - kVolumeReserve. Smaller
+// volumes hold no data at all, so the command line refuses them.
+inline constexpr std::int64_t kMinVolumeSize = kVolumeReserve + 5;
+// What a file record needs beside its chunks: name length, name (added by the
+// caller), date stamp, block tag, group end, and a volume-change record after it.
+inline constexpr std::int64_t kRecordReserve = 4 + 4 + 4 + 4 + 4 + kVolumeRecordLength;
 // Three digits name a volume: .002 to .999.
 inline constexpr unsigned kLastVolume = 999;
 // Largest name length a reader accepts: no file system has longer paths.
 inline constexpr std::int32_t kMaxNameLength = 64 * 1024;
 // Largest title a reader accepts.
 inline constexpr std::int32_t kMaxTitleLength = 1024 * 1024;
-// Largest file-ID list text GetArchiveInfo keeps in memory.
-inline constexpr std::int64_t kMaxFileListBytes = 256LL * 1024 * 1024;
+// Largest file-ID list text GetArchiveInfo keeps in memory, and most lines it
+// splits it into (a million files make about 100 MB of list): together they
+// keep its memory well below 1 GiB.
+inline constexpr std::int64_t kMaxFileListBytes = 128LL * 1024 * 1024;
+inline constexpr std::int64_t kMaxFileListLines = 4LL * 1024 * 1024;
 // The header's 32-bit fields hold at most this.
 inline constexpr std::int64_t kMaxHeaderValue = 0x7FFFFFFF;
 

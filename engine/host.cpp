@@ -12,4 +12,6 @@ bool HeadlessHost::AskForDisk(const std::string& text)
 
 void HeadlessHost::ShowError(const std::string& text) { std::cerr << "Error: " << text << "\n"; }
 
+void HeadlessHost::ShowWarning(const std::string& text) { std::cerr << "Warning: " << text << "\n"; }
+
 }  // namespace arcovelo

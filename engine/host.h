@@ -14,16 +14,20 @@ public:
     virtual bool AskForDisk(const std::string& text) = 0;
     // Modal error box "Error" with one OK button.
     virtual void ShowError(const std::string& text) = 0;
+    // Something a backup was asked to take and could not (the archive is
+    // still written and valid).
+    virtual void ShowWarning(const std::string& text) = 0;
     // Lets the host handle pending messages (painting, clicks) mid-operation.
     virtual void ProcessMessages() = 0;
 };
 
-// A host that needs no user interface: prompts answer Cancel, errors go to
-// stderr, nothing is dispatched.
+// A host that needs no user interface: prompts answer Cancel, errors and
+// warnings go to stderr, nothing is dispatched.
 class HeadlessHost : public BackupHost {
 public:
     bool AskForDisk(const std::string& text) override;
     void ShowError(const std::string& text) override;
+    void ShowWarning(const std::string& text) override;
     void ProcessMessages() override {}
 };
 

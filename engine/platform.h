@@ -37,6 +37,49 @@ public:
     virtual void Close() = 0;
 };
 
+// A file found in a folder: its name there and what one stat said of it.
+struct FileEntry {
+    std::string path;
+    FileIdentity identity;
+};
+
+// What reading one folder found.
+struct FolderListing {
+    std::vector<FileEntry> files;     // regular files (or links to them) matching the mask
+    std::vector<std::string> folders; // folders recursion may enter
+    std::string problem;              // why the folder, or an entry of it, could not be read
+};
+
+// The archive attributes of one backup run. The store behind them is opened
+// on first use; a store that cannot be opened, is locked by another process or
+// is read-only counts as unavailable for the rest of the run, which is said
+// once: every file then counts as changed and nothing is cleared.
+class ArchiveFlags {
+public:
+    virtual ~ArchiveFlags() = default;
+    // For each file, true when it changed since its flag was last cleared (or
+    // was never cleared), judged by `identity` as found.
+    virtual std::vector<bool> AreSet(const std::vector<FileEntry>& files) = 0;
+    // Clears the flags of `files` together, in one step: each `identity` is
+    // the content the archive holds. Returns false when nothing was cleared.
+    virtual bool Clear(const std::vector<FileEntry>& files) = 0;
+};
+
+// A restored file on its way: written under no name (or a hidden temporary
+// one beside its destination) and put in place only by Commit, so a failed or
+// cancelled file leaves the destination as it was. Dropping it without Commit
+// throws the data away.
+class PendingFile : public FileStream {
+public:
+    // Puts the data in place of the destination with the last-write time of
+    // `stamp` (a stamp that is not a date leaves the time as written). An
+    // existing destination keeps its permission bits, its owner and group
+    // (where the process may set them) and its hard links. The data are on
+    // stable storage first; the folder's new entry is not (see SyncFolder).
+    // Throws StreamError.
+    virtual void Commit(std::int32_t stamp) = 0;
+};
+
 // What lstat says of a path, links not followed.
 enum class PathKind { Missing, File, Folder, Link, Other };
 
@@ -44,17 +87,18 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    // Regular files (or links to regular files) in `folder` whose names match
-    // `mask` (* and ?; "*.*" matches every name), sorted by their bytes. An
-    // empty folder means the current one. Hidden files are included.
-    virtual std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask) = 0;
-    // Folders in `folder` that recursion may enter: not hidden, not links,
-    // neither "." nor "..", sorted by their bytes.
-    virtual std::vector<std::string> ListFolders(const std::string& folder) = 0;
+    // Reads `folder` (empty: the current one): the regular files (or links to
+    // regular files) whose names match `mask` (* and ?; "*.*" matches every
+    // name), hidden ones included, and with `withFolders` the folders recursion
+    // may enter (not hidden, not links). Both sorted by their bytes. A mask
+    // without wildcards names one file and reads no folder unless `withFolders`.
+    virtual FolderListing ListFolder(const std::string& folder, const std::string& mask, bool withFolders) = 0;
     // Absolute form of `path` against the current folder, "." and ".." folded.
     virtual std::string AbsolutePath(const std::string& path) = 0;
     // `path` with its links resolved, or unchanged when it cannot be resolved.
     virtual std::string ResolveLinks(const std::string& path) = 0;
+    // What stat (links followed) says of an existing path; false when it is missing.
+    virtual bool Identify(const std::string& path, FileIdentity& identity) = 0;
 
     // True for a regular file, links followed.
     virtual bool FileExists(const std::string& path) = 0;
@@ -63,40 +107,33 @@ public:
     virtual PathKind KindOf(const std::string& path) = 0;
     // The file's last-write date stamp, or -1 when it is not an existing file.
     virtual std::int32_t FileAge(const std::string& path) = 0;
-    // True when the current user may write the existing file at `path`.
-    virtual bool CanWrite(const std::string& path) = 0;
 
     // Opens for reading, other readers and writers allowed. Throws StreamError.
     virtual std::unique_ptr<FileStream> OpenRead(const std::string& path) = 0;
     // Creates or truncates for writing. Throws StreamError.
     virtual std::unique_ptr<FileStream> Create(const std::string& path) = 0;
     // Creates a new, uniquely named file in `folder` whose name starts with
-    // `prefix`; stores its path in `path`. Throws StreamError.
+    // `prefix`, open for writing and reading back, and stores its path in
+    // `path`. The name is gone from the folder at once: nothing is left behind
+    // whatever ends the process. Throws StreamError.
     virtual std::unique_ptr<FileStream> CreateUnique(const std::string& folder, const std::string& prefix,
                                                      std::string& path) = 0;
-    // Creates a new, uniquely named hidden file in the folder of `path`, with
-    // the permissions of a newly created file, to be renamed over `path` once
-    // written; stores its name in `tempPath`. Throws StreamError.
-    virtual std::unique_ptr<FileStream> CreateBeside(const std::string& path, std::string& tempPath) = 0;
+    // Begins a file that will replace (or create) the regular file `path`.
+    // Throws StreamError when it cannot be created or the destination cannot
+    // be written.
+    virtual std::unique_ptr<PendingFile> CreatePending(const std::string& path) = 0;
     // The folder for temporary files.
     virtual std::string TempFolder() = 0;
 
     // Creates one folder whose parent exists. Returns false on failure.
     virtual bool CreateFolder(const std::string& path) = 0;
     virtual bool DeleteFile(const std::string& path) = 0;
-    // Replaces `to` by `from` in one step. Throws StreamError.
-    virtual void Rename(const std::string& from, const std::string& to) = 0;
     // Flushes a folder's entries (new names, renames) to stable storage.
+    // Throws StreamError.
     virtual void SyncFolder(const std::string& path) = 0;
-    // Sets the last-write time from a packed date stamp. A stamp that is not a
-    // valid date leaves the time alone. Returns false on failure.
-    virtual bool SetDateStamp(const std::string& path, std::int32_t stamp) = 0;
 
-    // The archive attribute: true when the file changed since its flag was
-    // last cleared (or was never cleared).
-    virtual bool ArchiveFlag(const std::string& path) = 0;
-    // Clears the flag for the content the file had when it was `identity`.
-    virtual void ClearArchiveFlag(const std::string& path, const FileIdentity& identity) = 0;
+    // The archive attributes, for one backup run.
+    virtual std::unique_ptr<ArchiveFlags> OpenArchiveFlags() = 0;
 };
 
 // The platform's own file system; one instance shared by every engine, its

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <mutex>
+#include <set>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,10 +41,13 @@ FileIdentity IdentityOf(const struct stat& st)
     return id;
 }
 
-class PosixFileStream final : public FileStream {
+// The FileStream services over a descriptor; `Base` is FileStream or one of
+// its refinements.
+template <typename Base>
+class PosixStream : public Base {
 public:
-    PosixFileStream(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    ~PosixFileStream() override
+    PosixStream(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~PosixStream() override
     {
         if (fd_ >= 0)
             ::close(fd_);
@@ -95,7 +101,7 @@ public:
             throw StreamError("Cannot close file \"" + path_ + "\". " + SystemMessage(errno));
     }
 
-private:
+protected:
     // Repeats `step` (a read or a write of the bytes left) until `count` bytes
     // moved or the file ends; interrupted calls are retried.
     template <typename Step>
@@ -129,21 +135,7 @@ private:
     std::int64_t position_ = 0;
 };
 
-// Calls `visit(name, d_type)` for every entry of `folder` but "." and "..".
-template <typename Visit>
-void ForEachEntry(const std::string& folder, Visit visit)
-{
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (dir == nullptr)
-        return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        visit(std::string(name), entry->d_type);
-    }
-    ::closedir(dir);
-}
+using PosixFileStream = PosixStream<FileStream>;
 
 std::string Join(const std::string& folder, const std::string& name)
 {
@@ -151,6 +143,11 @@ std::string Join(const std::string& folder, const std::string& name)
         return name;
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
+
+// Errors that mean "no such file here", not that something could not be read.
+bool IsAbsence(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
+
+std::string Shown(const std::string& folder) { return folder.empty() ? "." : folder; }
 
 bool IsRegularFile(const std::string& path)
 {
@@ -182,46 +179,299 @@ bool GlobMatch(const char* name, const char* mask)
     return *mask == '\0';
 }
 
-class PosixFileSystem final : public FileSystem {
+// Reads a folder's entries with one descriptor: names, and what stat says
+// of those that matter.
+class FolderReader {
 public:
-    explicit PosixFileSystem(std::string flagStorePath) : flags_(std::move(flagStorePath)) {}
-
-    std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask) override
+    explicit FolderReader(const std::string& folder) : folder_(folder), dir_(::opendir(Shown(folder).c_str()))
     {
-        std::vector<std::string> names;
-        const bool wild = mask.find_first_of("*?") != std::string::npos;
-        if (!wild) {
-            // A plain name: no need to read the whole folder.
-            if (!mask.empty() && IsRegularFile(Join(folder, mask)))
-                names.push_back(mask);
-            return names;
+        if (dir_ == nullptr)
+            Problem("Cannot read folder \"" + Shown(folder) + "\". " + SystemMessage(errno));
+    }
+    ~FolderReader()
+    {
+        if (dir_ != nullptr)
+            ::closedir(dir_);
+    }
+    FolderReader(const FolderReader&) = delete;
+    FolderReader& operator=(const FolderReader&) = delete;
+
+    // Calls `visit(name, d_type)` for every entry but "." and "..".
+    template <typename Visit>
+    void ForEach(Visit visit)
+    {
+        if (dir_ == nullptr)
+            return;
+        errno = 0;
+        while (const dirent* entry = ::readdir(dir_)) {
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
+                visit(std::string(name), entry->d_type);
+            errno = 0;
         }
-        ForEachEntry(folder, [&](const std::string& name, unsigned char type) {
-            if (!MatchesMask(name, mask))
-                return;
-            if (type == DT_REG || ((type == DT_LNK || type == DT_UNKNOWN) && IsRegularFile(Join(folder, name))))
-                names.push_back(name);
-        });
-        std::sort(names.begin(), names.end());
-        return names;
+        if (errno != 0)
+            Problem("Cannot read folder \"" + Shown(folder_) + "\". " + SystemMessage(errno));
     }
 
-    std::vector<std::string> ListFolders(const std::string& folder) override
+    // stat of an entry (links followed unless `noFollow`); a missing entry or
+    // a link to nothing is not a problem, anything else is.
+    bool Stat(const std::string& name, struct stat& st, bool noFollow = false)
     {
-        std::vector<std::string> names;
-        ForEachEntry(folder, [&](const std::string& name, unsigned char type) {
-            if (name[0] == '.')
-                return;  // hidden
-            if (type == DT_DIR) {
-                names.push_back(name);
-            } else if (type == DT_UNKNOWN) {
-                struct stat st {};
-                if (::lstat(Join(folder, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                    names.push_back(name);
+        const int flags = noFollow ? AT_SYMLINK_NOFOLLOW : 0;
+        const int fd = dir_ != nullptr ? ::dirfd(dir_) : AT_FDCWD;
+        const std::string at = dir_ != nullptr ? name : Join(folder_, name);
+        if (::fstatat(fd, at.c_str(), &st, flags) == 0)
+            return true;
+        if (!IsAbsence(errno))
+            Problem("Cannot read \"" + Join(folder_, name) + "\". " + SystemMessage(errno));
+        return false;
+    }
+
+    std::string problem;
+
+private:
+    void Problem(const std::string& text)
+    {
+        if (problem.empty())
+            problem = text;
+    }
+    std::string folder_;
+    DIR* dir_;
+};
+
+// The process `pid` no longer runs.
+bool ProcessGone(long pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+// Hidden temporary files of a restore carry the process's number, so a later
+// restore can tell the leftovers of a killed one from those of a running one.
+std::string TemporaryPrefix(const std::string& folder)
+{
+    return Join(Shown(folder), ".arcovelo-" + std::to_string(::getpid()) + "-");
+}
+
+// Removes the restore temporaries in `folder` whose process is gone.
+void RemoveLeftovers(const std::string& folder)
+{
+    static const std::string prefix = ".arcovelo-";
+    std::vector<std::string> stale;
+    FolderReader reader(folder);
+    reader.ForEach([&](const std::string& name, unsigned char) {
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            return;
+        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (ProcessGone(pid))
+            stale.push_back(name);
+    });
+    for (const auto& name : stale)
+        ::unlink(Join(folder, name).c_str());
+}
+
+// Creates `prefix` + six random characters with O_EXCL and `flags`, trying
+// new names until one is free; the descriptor, its name in `path`.
+int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& path)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static thread_local std::uint64_t state =
+        std::uint64_t(::getpid()) << 32 ^ std::uint64_t(std::time(nullptr)) ^ std::uint64_t(std::uintptr_t(&path));
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string name = prefix;
+        for (int i = 0; i < 6; ++i) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            name += letters[(state >> 33) % (sizeof letters - 1)];
+        }
+        const int fd = ::open(name.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            path = name;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Unnamed files (O_TMPFILE) can be given a name through /proc only.
+bool CanLinkUnnamedFiles()
+{
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
+// Creates the data file of a restore in `folder`: unnamed where the system
+// allows it, else a hidden temporary name in `path`. -1 and errno on failure.
+int CreateDataFile(const std::string& folder, std::string& path)
+{
+    path.clear();
+#ifdef O_TMPFILE
+    if (CanLinkUnnamedFiles()) {
+        const int fd = ::open(Shown(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+            return fd;
+    }
+#endif
+    return CreateNamed(TemporaryPrefix(folder), O_RDWR, 0666, path);
+}
+
+void SetTime(int fd, std::int32_t stamp)
+{
+    std::time_t t = 0;
+    if (!TimeFromDosStamp(stamp, t))
+        return;  // not a date: the file keeps the time it was written at
+    const timespec times[2] = {{0, UTIME_OMIT}, {t, 0}};
+    ::futimens(fd, times);  // a time not kept leaves the content whole: not a failure
+}
+
+// A restored file: written to an unnamed or hidden file first, then put in
+// place by Commit. When the destination has other hard links, or its folder
+// may not be written, the data are copied into the destination itself once
+// they are complete, so the other names see them and the folder is not needed.
+class PosixPendingFile final : public PosixStream<PendingFile> {
+public:
+    struct Plan {
+        std::string destination;
+        std::string tempPath;  // "" for an unnamed file
+        bool exists = false;
+        bool inPlace = false;
+        struct stat old {};
+    };
+
+    PosixPendingFile(int fd, Plan plan) : PosixStream<PendingFile>(fd, plan.destination), plan_(std::move(plan)) {}
+    ~PosixPendingFile() override
+    {
+        if (!plan_.tempPath.empty())
+            ::unlink(plan_.tempPath.c_str());
+    }
+
+    void Commit(std::int32_t stamp) override
+    {
+        if (plan_.inPlace) {
+            CopyIntoDestination(stamp);
+        } else {
+            if (plan_.exists)
+                KeepOwnerAndMode();
+            SetTime(fd_, stamp);
+            Sync();
+            PutInPlace();
+        }
+        Close();
+    }
+
+private:
+    void Fail(int error) { ThrowFileError("Cannot create file", plan_.destination, error); }
+
+    void KeepOwnerAndMode()
+    {
+        // Owner first: a change of owner clears the set-user-ID bits.
+        if (::fchown(fd_, plan_.old.st_uid, plan_.old.st_gid) != 0)
+            (void)::fchown(fd_, static_cast<uid_t>(-1), plan_.old.st_gid);  // not permitted: keep the group if we may
+        if (::fchmod(fd_, plan_.old.st_mode & 07777) != 0)
+            Fail(errno);
+    }
+
+    // A new name by link (an unnamed file) or rename, over the destination.
+    void PutInPlace()
+    {
+        if (plan_.tempPath.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+            if (!plan_.exists && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, plan_.destination.c_str(),
+                                          AT_SYMLINK_FOLLOW) == 0)
+                return;
+            if (!plan_.exists && errno != EEXIST)
+                Fail(errno);
+            // A name cannot be linked over another: link beside it, then rename.
+            std::string temp;
+            for (int attempt = 0; attempt < 100 && temp.empty(); ++attempt) {
+                std::string candidate;
+                const int fd = CreateNamed(TemporaryPrefix(ParentFolder(plan_.destination)), O_RDONLY, 0600, candidate);
+                if (fd < 0)
+                    Fail(errno);
+                ::close(fd);
+                ::unlink(candidate.c_str());
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                    temp = candidate;
+                else if (errno != EEXIST)
+                    Fail(errno);
             }
+            plan_.tempPath = temp;
+        }
+        if (::rename(plan_.tempPath.c_str(), plan_.destination.c_str()) != 0) {
+            const int error = errno;
+            ::unlink(plan_.tempPath.c_str());
+            Fail(error);
+        }
+        plan_.tempPath.clear();
+    }
+
+    void CopyIntoDestination(std::int32_t stamp)
+    {
+        const int out = ::open(plan_.destination.c_str(), O_WRONLY | O_CLOEXEC);
+        if (out < 0)
+            Fail(errno);
+        std::vector<char> buffer(1 << 16);
+        off_t at = 0;
+        bool ok = true;
+        for (ssize_t n; ok && (n = ::pread(fd_, buffer.data(), buffer.size(), at)) != 0;) {
+            ok = n > 0 || errno == EINTR;
+            for (ssize_t done = 0; ok && n > 0 && done < n;) {
+                const ssize_t w = ::pwrite(out, buffer.data() + done, static_cast<std::size_t>(n - done), at + done);
+                ok = w > 0 || (w < 0 && errno == EINTR);
+                done += w > 0 ? w : 0;
+            }
+            at += n > 0 ? n : 0;
+        }
+        ok = ok && ::ftruncate(out, at) == 0;
+        if (ok)
+            SetTime(out, stamp);
+        ok = ok && ::fsync(out) == 0;
+        const int error = errno;
+        ::close(out);
+        if (!ok)
+            Fail(error);
+    }
+
+    Plan plan_;
+};
+
+class PosixFileSystem final : public FileSystem {
+public:
+    // An empty `flagStorePath` takes ArchiveFlagStore::DefaultPath() at each run.
+    explicit PosixFileSystem(std::string flagStorePath) : flagStorePath_(std::move(flagStorePath)) {}
+
+    FolderListing ListFolder(const std::string& folder, const std::string& mask, bool withFolders) override
+    {
+        FolderListing out;
+        const bool wild = mask.find_first_of("*?") != std::string::npos;
+        if (!wild && !withFolders) {
+            // A plain name: no need to read the whole folder.
+            const std::string path = Join(folder, mask);
+            struct stat st {};
+            if (mask.empty())
+                return out;
+            if (::stat(path.c_str(), &st) == 0) {
+                if (S_ISREG(st.st_mode))
+                    out.files.push_back({mask, IdentityOf(st)});
+            } else if (!IsAbsence(errno)) {
+                out.problem = "Cannot read \"" + path + "\". " + SystemMessage(errno);
+            }
+            return out;
+        }
+        FolderReader reader(folder);
+        reader.ForEach([&](const std::string& name, unsigned char type) {
+            struct stat st {};
+            if ((wild ? MatchesMask(name, mask) : name == mask) && type != DT_DIR && reader.Stat(name, st) &&
+                S_ISREG(st.st_mode))
+                out.files.push_back({name, IdentityOf(st)});
+            if (!withFolders || name[0] == '.')
+                return;  // hidden folders are not entered
+            if (type == DT_DIR || (type == DT_UNKNOWN && reader.Stat(name, st, true) && S_ISDIR(st.st_mode)))
+                out.folders.push_back(name);
         });
-        std::sort(names.begin(), names.end());
-        return names;
+        const auto byPath = [](const FileEntry& a, const FileEntry& b) { return a.path < b.path; };
+        std::sort(out.files.begin(), out.files.end(), byPath);
+        std::sort(out.folders.begin(), out.folders.end());
+        out.problem = reader.problem;
+        return out;
     }
 
     std::string AbsolutePath(const std::string& path) override
@@ -268,6 +518,15 @@ public:
         return result;
     }
 
+    bool Identify(const std::string& path, FileIdentity& identity) override
+    {
+        struct stat st {};
+        if (path.empty() || ::stat(path.c_str(), &st) != 0)
+            return false;
+        identity = IdentityOf(st);
+        return true;
+    }
+
     bool FileExists(const std::string& path) override { return !path.empty() && IsRegularFile(path); }
 
     bool FolderExists(const std::string& path) override
@@ -296,8 +555,6 @@ public:
         return DosStampFromTime(st.st_mtim.tv_sec);
     }
 
-    bool CanWrite(const std::string& path) override { return ::access(path.c_str(), W_OK) == 0; }
-
     std::unique_ptr<FileStream> OpenRead(const std::string& path) override
     {
         // Non-blocking open so that a FIFO put in a file's place cannot hang us.
@@ -324,14 +581,36 @@ public:
     std::unique_ptr<FileStream> CreateUnique(const std::string& folder, const std::string& prefix,
                                              std::string& path) override
     {
-        // Private to the user: the file-ID list names every file backed up.
-        return CreateNew(Join(folder.empty() ? "." : folder, prefix), 0600, path);
+        // Private to the user (the file-ID list names every file backed up),
+        // and unlinked at once so that not even a killed run leaves it behind.
+        const int fd = CreateNamed(Join(Shown(folder), prefix), O_RDWR, 0600, path);
+        if (fd < 0)
+            ThrowFileError("Cannot create file", Join(Shown(folder), prefix), errno);
+        ::unlink(path.c_str());
+        return std::make_unique<PosixFileStream>(fd, path);
     }
 
-    std::unique_ptr<FileStream> CreateBeside(const std::string& path, std::string& tempPath) override
+    std::unique_ptr<PendingFile> CreatePending(const std::string& path) override
     {
+        PosixPendingFile::Plan plan;
+        plan.destination = path;
+        plan.exists = ::stat(path.c_str(), &plan.old) == 0;
+        if (plan.exists && !S_ISREG(plan.old.st_mode))
+            ThrowFileError("Cannot create file", path, S_ISDIR(plan.old.st_mode) ? EISDIR : EINVAL);
+        if (plan.exists && ::access(path.c_str(), W_OK) != 0)
+            ThrowFileError("Cannot create file", path, errno);
+        plan.inPlace = plan.exists && plan.old.st_nlink > 1;
         const std::string folder = ParentFolder(path);
-        return CreateNew(Join(folder.empty() ? "." : folder, ".arcovelo-"), 0666, tempPath);
+        ForgetLeftoversOnce(folder);
+        int fd = CreateDataFile(plan.inPlace ? TempFolder() : folder, plan.tempPath);
+        if (fd < 0 && plan.exists && (errno == EACCES || errno == EPERM)) {
+            // A writable file in a folder we may not write: fill it in place.
+            plan.inPlace = true;
+            fd = CreateDataFile(TempFolder(), plan.tempPath);
+        }
+        if (fd < 0)
+            ThrowFileError("Cannot create file", path, errno);
+        return std::make_unique<PosixPendingFile>(fd, std::move(plan));
     }
 
     std::string TempFolder() override
@@ -347,12 +626,6 @@ public:
 
     bool DeleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
-    void Rename(const std::string& from, const std::string& to) override
-    {
-        if (::rename(from.c_str(), to.c_str()) != 0)
-            ThrowFileError("Cannot create file", to, errno);
-    }
-
     void SyncFolder(const std::string& path) override
     {
         const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -365,61 +638,32 @@ public:
             ThrowFileError("Cannot flush folder", path, error);
     }
 
-    bool SetDateStamp(const std::string& path, std::int32_t stamp) override
+    std::unique_ptr<ArchiveFlags> OpenArchiveFlags() override
     {
-        std::time_t t = 0;
-        if (!TimeFromDosStamp(stamp, t))
-            return true;  // not a date: the file keeps the time it was written at
-        const timespec times[2] = {{0, UTIME_OMIT}, {t, 0}};
-        return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
-    }
-
-    bool ArchiveFlag(const std::string& path) override
-    {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0)
-            return true;
-        return flags_.IsSet(AbsolutePath(path), IdentityOf(st));
-    }
-
-    void ClearArchiveFlag(const std::string& path, const FileIdentity& identity) override
-    {
-        flags_.Clear(AbsolutePath(path), identity);
+        return std::make_unique<ArchiveFlagStore>(flagStorePath_.empty() ? ArchiveFlagStore::DefaultPath()
+                                                                         : flagStorePath_);
     }
 
 private:
-    // Creates `prefix` + six random characters with O_EXCL, trying new names
-    // until one is free.
-    static std::unique_ptr<FileStream> CreateNew(const std::string& prefix, mode_t mode, std::string& path)
+    // The first restore into a folder in this process clears what killed
+    // restores left there.
+    void ForgetLeftoversOnce(const std::string& folder)
     {
-        static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-        static thread_local std::uint64_t state =
-            std::uint64_t(::getpid()) << 32 ^ std::uint64_t(std::time(nullptr)) ^ std::uint64_t(std::uintptr_t(&path));
-        for (int attempt = 0; attempt < 1000; ++attempt) {
-            std::string name = prefix;
-            for (int i = 0; i < 6; ++i) {
-                state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-                name += letters[(state >> 33) % (sizeof letters - 1)];
-            }
-            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            if (fd >= 0) {
-                path = name;
-                return std::make_unique<PosixFileStream>(fd, path);
-            }
-            if (errno != EEXIST)
-                ThrowFileError("Cannot create file", name, errno);
-        }
-        ThrowFileError("Cannot create file", prefix, EEXIST);
+        std::lock_guard lock(cleanedMutex_);
+        if (cleaned_.insert(folder).second)
+            RemoveLeftovers(folder);
     }
 
-    ArchiveFlagStore flags_;
+    std::string flagStorePath_;
+    std::mutex cleanedMutex_;
+    std::set<std::string> cleaned_;
 };
 
 }  // namespace
 
 std::shared_ptr<FileSystem> NativeFileSystem()
 {
-    static const auto instance = std::make_shared<PosixFileSystem>(ArchiveFlagStore::DefaultPath());
+    static const auto instance = std::make_shared<PosixFileSystem>("");
     return instance;
 }
 

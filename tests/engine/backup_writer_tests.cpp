@@ -201,18 +201,48 @@ TEST_F(BackupWriter, backupModeAndAttributesFollowTheirRules)
     EXPECT_EQ(engine.CompressionRate(), 0);
 }
 
-TEST_F(BackupWriter, keepsTheFlagOfAFileCutShort)
+// Flags go only with a whole archive on stable storage: a run stopped at any
+// chunk (a file's last one, a one-chunk file's only one) or failing only at
+// its end marker leaves every flag set, so the next incremental takes all.
+TEST_F(BackupWriter, flagsAreClearedOnlyByARunThatCompleted)
 {
-    WriteBytes(root / "big.bin", RandomBytes(100000));
+    WriteBytes(root / "big.bin", RandomBytes(40000));
     WriteText(root / "small.txt", "s");
+    const std::vector<std::string> list{(root / "small.txt").string(), (root / "big.bin").string()};
     engine.SetBackupMode(bmIncremental);
-    engine.OnProgress = [](TBackupFile* e, const std::string& f, TPercentage, bool& cont) {
-        if (f.find("big.bin") != std::string::npos && e->BytesProcessed() >= 32768)
-            cont = false;
+    for (int stopAt = 1; stopAt <= 4; ++stopAt) {
+        int chunks = 0;
+        engine.OnProgress = [&](TBackupFile*, const std::string& f, TPercentage, bool& cont) {
+            if (!f.empty() && ++chunks == stopAt)
+                cont = false;
+        };
+        EXPECT_FALSE(engine.Backup(list, Archive())) << stopAt;
+        EXPECT_TRUE(FlagIsSet(*native, list[0])) << "stopped at chunk " << stopAt;
+        EXPECT_TRUE(FlagIsSet(*native, list[1])) << "stopped at chunk " << stopAt;
+    }
+    engine.OnProgress = nullptr;
+
+    // The end marker is the archive's last write: count them once, fail it next.
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    int writes = 0;
+    int failAt = 0;
+    faulty->fail = [&](Op op, const std::string& path) {
+        return op == Op::Write && path == Archive() && ++writes == failAt;
     };
-    EXPECT_FALSE(engine.Backup({(root / "small.txt").string(), (root / "big.bin").string()}, Archive()));
-    EXPECT_FALSE(native->ArchiveFlag((root / "small.txt").string()));
-    EXPECT_TRUE(native->ArchiveFlag((root / "big.bin").string())) << "the archive does not hold it whole";
+    engine.SetFileSystem(faulty);
+    engine.SetSetArchiveFlag(false);
+    engine.SetBackupMode(bmAll);
+    ASSERT_TRUE(engine.Backup(list, Archive()));
+    failAt = writes;
+    writes = 0;
+    engine.SetBackupMode(bmIncremental);
+    EXPECT_FALSE(engine.Backup(list, Archive()));
+    EXPECT_EQ(engine.ErrorCode(), errWriteArchive);
+    EXPECT_TRUE(FlagIsSet(*native, list[0]) && FlagIsSet(*native, list[1]));
+
+    engine.SetFileSystem(native);
+    ASSERT_TRUE(engine.Backup(list, Archive()));
+    EXPECT_FALSE(FlagIsSet(*native, list[0]) || FlagIsSet(*native, list[1]));
 }
 
 TEST_F(BackupWriter, fileListIsTheFirstRecordAndTheTemporaryFileIsGone)

@@ -108,7 +108,7 @@ TEST_F(FaultMatrix, everyFailingOperationIsReportedOnceAndLosesNothing)
         }
         for (const auto& [name, bytes] : sources) {
             const std::string path = (src() / name).string();
-            if (!o.flags->ArchiveFlag(path)) {
+            if (!FlagIsSet(*o.flags, path)) {
                 ASSERT_TRUE(whole.count(path)) << where << ": " << name << " lost its flag without a record";
                 EXPECT_EQ(whole[path], bytes) << where << ": " << name << " lost its flag but is not whole";
             }

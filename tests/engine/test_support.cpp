@@ -6,7 +6,11 @@
 #include <fstream>
 #include <random>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace arcovelo::test {
 
@@ -74,9 +78,12 @@ bool ScriptedHost::AskForDisk(const std::string& text)
 
 namespace {
 
-class FaultyStream : public FileStream {
+// Offers every read, write, sync and close of a stream to the owner's `fail`;
+// `Base` is FileStream or PendingFile.
+template <typename Base>
+class FaultyStream : public Base {
 public:
-    FaultyStream(std::unique_ptr<FileStream> inner, std::string path, FaultyFileSystem& owner, bool source)
+    FaultyStream(std::unique_ptr<Base> inner, std::string path, FaultyFileSystem& owner, bool source)
         : inner_(std::move(inner)), path_(std::move(path)), owner_(owner), source_(source)
     {
     }
@@ -109,17 +116,41 @@ public:
         Check(Op::Close);
     }
 
-private:
+protected:
     void Check(Op op)
     {
         if (owner_.fail(op, path_))
             throw StreamError("injected failure on " + path_);
     }
-    std::unique_ptr<FileStream> inner_;
+    std::unique_ptr<Base> inner_;
     std::string path_;
     FaultyFileSystem& owner_;
     bool source_;
     bool closed_ = false;
+};
+
+class FaultyPendingFile final : public FaultyStream<PendingFile> {
+public:
+    using FaultyStream<PendingFile>::FaultyStream;
+    void Commit(std::int32_t stamp) override
+    {
+        Check(Op::Commit);
+        inner_->Commit(stamp);
+    }
+};
+
+class FaultyFlags final : public ArchiveFlags {
+public:
+    FaultyFlags(std::unique_ptr<ArchiveFlags> inner, FaultyFileSystem& owner) : inner_(std::move(inner)), owner_(owner) {}
+    std::vector<bool> AreSet(const std::vector<FileEntry>& files) override { return inner_->AreSet(files); }
+    bool Clear(const std::vector<FileEntry>& files) override
+    {
+        return !owner_.fail(Op::ClearFlag, files.empty() ? "" : files.front().path) && inner_->Clear(files);
+    }
+
+private:
+    std::unique_ptr<ArchiveFlags> inner_;
+    FaultyFileSystem& owner_;
 };
 
 }  // namespace
@@ -127,7 +158,7 @@ private:
 std::unique_ptr<FileStream> FaultyFileSystem::Wrap(std::unique_ptr<FileStream> inner, const std::string& path,
                                                    bool source)
 {
-    return std::make_unique<FaultyStream>(std::move(inner), path, *this, source);
+    return std::make_unique<FaultyStream<FileStream>>(std::move(inner), path, *this, source);
 }
 
 std::unique_ptr<FileStream> FaultyFileSystem::OpenRead(const std::string& p)
@@ -153,30 +184,42 @@ std::unique_ptr<FileStream> FaultyFileSystem::CreateUnique(const std::string& f,
     return Wrap(std::move(inner), p, false);
 }
 
-std::unique_ptr<FileStream> FaultyFileSystem::CreateBeside(const std::string& path, std::string& temp)
+std::unique_ptr<PendingFile> FaultyFileSystem::CreatePending(const std::string& path)
 {
     if (fail(Op::Create, path))
         throw StreamError("Cannot create file \"" + path + "\". injected");
-    auto inner = inner_->CreateBeside(path, temp);
-    return Wrap(std::move(inner), temp, false);
+    return std::make_unique<FaultyPendingFile>(inner_->CreatePending(path), path, *this, false);
 }
 
-void FaultyFileSystem::Rename(const std::string& from, const std::string& to)
+std::unique_ptr<ArchiveFlags> FaultyFileSystem::OpenArchiveFlags()
 {
-    if (fail(Op::Rename, to))
-        throw StreamError("Cannot create file \"" + to + "\". injected");
-    inner_->Rename(from, to);
+    return std::make_unique<FaultyFlags>(inner_->OpenArchiveFlags(), *this);
 }
 
-bool FaultyFileSystem::SetDateStamp(const std::string& p, std::int32_t s)
+bool FlagIsSet(FileSystem& fs, const std::string& path)
 {
-    return !fail(Op::SetDate, p) && inner_->SetDateStamp(p, s);
+    FileIdentity identity;
+    if (!fs.Identify(path, identity))
+        return true;
+    return fs.OpenArchiveFlags()->AreSet({{path, identity}}).front();
 }
 
-void FaultyFileSystem::ClearArchiveFlag(const std::string& p, const FileIdentity& id)
+int RunAsOrdinaryUser(const std::function<int()>& body)
 {
-    if (!fail(Op::ClearFlag, p))
-        inner_->ClearArchiveFlag(p, id);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (getuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            if (nobody == nullptr || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
+                setuid(nobody->pw_uid) != 0)
+                _exit(125);
+        }
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 namespace {

@@ -34,17 +34,19 @@ class ScriptedHost : public BackupHost {
 public:
     bool AskForDisk(const std::string& text) override;
     void ShowError(const std::string& text) override { errors.push_back(text); }
+    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
     void ProcessMessages() override { ++yields; }
 
     std::vector<bool> answers;  // taken in order; Cancel once they run out
     std::vector<std::string> prompts;
     std::vector<std::string> errors;
+    std::vector<std::string> warnings;
     int yields = 0;
 };
 
 // Wraps a file system; every operation is first offered to `fail`, which
 // answers true to make it fail as the system would.
-enum class Op { OpenRead, Create, CreateTemp, Read, Write, Sync, Close, SetDate, ClearFlag, Rename };
+enum class Op { OpenRead, Create, CreateTemp, Read, Write, Sync, Close, ClearFlag, Commit };
 class FaultyFileSystem : public FileSystem {
 public:
     explicit FaultyFileSystem(std::shared_ptr<FileSystem> inner) : inner_(std::move(inner)) {}
@@ -52,32 +54,38 @@ public:
     // Added to the size a source file reports, to imitate a file that shrinks.
     std::int64_t extraReportedSize = 0;
 
-    std::vector<std::string> ListFiles(const std::string& f, const std::string& m) override { return inner_->ListFiles(f, m); }
-    std::vector<std::string> ListFolders(const std::string& f) override { return inner_->ListFolders(f); }
+    FolderListing ListFolder(const std::string& f, const std::string& m, bool sub) override
+    {
+        return inner_->ListFolder(f, m, sub);
+    }
     std::string AbsolutePath(const std::string& p) override { return inner_->AbsolutePath(p); }
     std::string ResolveLinks(const std::string& p) override { return inner_->ResolveLinks(p); }
+    bool Identify(const std::string& p, FileIdentity& id) override { return inner_->Identify(p, id); }
     bool FileExists(const std::string& p) override { return inner_->FileExists(p); }
     bool FolderExists(const std::string& p) override { return inner_->FolderExists(p); }
     PathKind KindOf(const std::string& p) override { return inner_->KindOf(p); }
     std::int32_t FileAge(const std::string& p) override { return inner_->FileAge(p); }
-    bool CanWrite(const std::string& p) override { return inner_->CanWrite(p); }
     std::unique_ptr<FileStream> OpenRead(const std::string& p) override;
     std::unique_ptr<FileStream> Create(const std::string& p) override;
     std::unique_ptr<FileStream> CreateUnique(const std::string& f, const std::string& prefix, std::string& p) override;
-    std::unique_ptr<FileStream> CreateBeside(const std::string& p, std::string& temp) override;
+    std::unique_ptr<PendingFile> CreatePending(const std::string& p) override;
     std::string TempFolder() override { return inner_->TempFolder(); }
     bool CreateFolder(const std::string& p) override { return inner_->CreateFolder(p); }
     bool DeleteFile(const std::string& p) override { return inner_->DeleteFile(p); }
-    void Rename(const std::string& from, const std::string& to) override;
     void SyncFolder(const std::string& p) override { inner_->SyncFolder(p); }
-    bool SetDateStamp(const std::string& p, std::int32_t s) override;
-    bool ArchiveFlag(const std::string& p) override { return inner_->ArchiveFlag(p); }
-    void ClearArchiveFlag(const std::string& p, const FileIdentity& id) override;
+    std::unique_ptr<ArchiveFlags> OpenArchiveFlags() override;
 
 private:
     std::unique_ptr<FileStream> Wrap(std::unique_ptr<FileStream> inner, const std::string& path, bool source);
     std::shared_ptr<FileSystem> inner_;
 };
+
+// True when the archive flag of the file at `path` is set in `fs`'s store.
+bool FlagIsSet(FileSystem& fs, const std::string& path);
+
+// Runs `body` in a child process, as the ordinary user "nobody" when the tests
+// run as root; its result is the child's exit status (or 128 + signal).
+int RunAsOrdinaryUser(const std::function<int()>& body);
 
 // An archive as the tests see it, parsed without the engine's reader.
 struct ParsedChunk {
