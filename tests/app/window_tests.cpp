@@ -291,6 +291,37 @@ TEST_F(Window, restoresBelowAnotherFolderUnderEachMode)
     EXPECT_FALSE(form->CbFullPath->isEnabled());
 }
 
+// A destination that names a file cannot hold folders: the restore fails
+// with code 1 and says so, instead of "0 files restored".
+TEST_F(Window, aDestinationThatIsAFileMakesTheRestoreImpossible)
+{
+    BackUpSampleFiles();
+    ChooseArchive(root / "a.bck");
+    Write(root / "file", "not a folder");
+    form->rbOtherPath->SetChecked(true);
+    form->EdPath->setText(Q(root / "file"));
+    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino impossibile.");
+    EXPECT_TRUE(Dialogs::Shown().contains("Error: Cannot read file"));
+    EXPECT_EQ(Read(root / "file"), "not a folder");
+}
+
+// What the backup could not take is shown in one box after it; the archive
+// holds the rest.
+TEST_F(Window, filesThatVanishedAreNamedInOneBoxAfterTheBackup)
+{
+    for (const char* name : {"uno.txt", "due.txt", "tre.txt"})
+        Write(root / "src" / name, name);
+    AddFiles({Q(root / "src" / "uno.txt"), Q(root / "src" / "due.txt"), Q(root / "src" / "tre.txt")});
+    fs::remove(root / "src" / "due.txt");
+    fs::remove(root / "src" / "tre.txt");
+    EXPECT_TRUE(RunBackup(root / "a.bck").startsWith("Arcovelo: Backup completato"));
+    const QStringList shown = Dialogs::Shown();
+    ASSERT_GE(shown.size(), 2);
+    const QString warning = shown[shown.size() - 2];
+    EXPECT_TRUE(warning.startsWith("Arcovelo: Alcuni files richiesti non sono nel backup:")) << warning.toStdString();
+    EXPECT_TRUE(warning.contains("due.txt") && warning.contains("tre.txt")) << warning.toStdString();
+}
+
 TEST_F(Window, aBlankDestinationIsRefused)
 {
     BackUpSampleFiles();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <csignal>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +63,33 @@ protected:
         return r;
     }
     std::string Q(const fs::path& p) const { return "'" + p.string() + "'"; }
+
+    // Starts arcovelo-cli with `args`, sends `signal` once it has written
+    // `bytes` bytes (or has ended), and gives its exit status.
+    int InterruptWhenWriting(const std::string& args, int signal, long long bytes)
+    {
+        const pid_t child = fork();
+        if (child == 0) {
+            setenv("ARCOVELO_STATE_DIR", (root / "state").c_str(), 1);
+            setenv("TMPDIR", (root / "tmp").c_str(), 1);
+            const std::string command = "exec " ARCOVELO_CLI " " + args + " </dev/null >/dev/null 2>&1";
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int raw = 0;
+        for (long long written = 0; waitpid(child, &raw, WNOHANG) == 0;) {
+            std::ifstream io("/proc/" + std::to_string(child) + "/io");
+            for (std::string key; io >> key;)
+                if (key == "wchar:")
+                    io >> written;
+            if (written >= bytes) {
+                kill(child, signal);
+                waitpid(child, &raw, 0);
+                break;
+            }
+        }
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
 
     fs::path root;
 };
@@ -133,6 +161,48 @@ TEST_F(Cli, volumesAreWrittenAndReadWithYesAndAMissingOneCancels)
 
     const auto noAnswer = Run("backup " + Q(root / "w.bck") + " " + Q(root / "src" / "*") + "' /s' --volume-size 100000");
     EXPECT_EQ(noAnswer.status, 3) << "no terminal to ask: the disk prompt cancels";
+}
+
+// What a backup could not take is named on stderr and gives status 4; the
+// archive still holds the rest. A volume too small for a chunk is bad usage.
+TEST_F(Cli, whatCannotBeTakenGivesStatus4AndTinyVolumesAreRefused)
+{
+    const auto partial = Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "a.txt") + " " +
+                             Q(root / "src" / "missing.txt") + " --quiet");
+    EXPECT_EQ(partial.status, 4) << partial.out;
+    EXPECT_NE(partial.out.find("warning: Cannot find file \"" + (root / "src" / "missing.txt").string()),
+              std::string::npos)
+        << partial.out;
+    EXPECT_EQ(Run("restore " + Q(root / "a.bck") + " --dest " + Q(root / "out")).status, 0);
+    EXPECT_EQ(Read(root / "out" / "a.txt"), Read(root / "src" / "a.txt"));
+
+    const auto tiny = Run("backup " + Q(root / "t.bck") + " " + Q(root / "src" / "a.txt") + " --volume-size 100");
+    EXPECT_EQ(tiny.status, 2) << tiny.out;
+    EXPECT_FALSE(fs::exists(root / "t.bck"));
+}
+
+// Ctrl-C (SIGINT) or SIGTERM during a backup or a restore stops it: status 3,
+// no temporary file, the file being replaced untouched.
+TEST_F(Cli, interruptingABackupOrARestoreStopsItCleanly)
+{
+    fs::create_directories(root / "tmp");
+    std::mt19937 gen(5);
+    std::string big(48 << 20, '\0');
+    for (auto& c : big)
+        c = static_cast<char>(gen() % 64);
+    Write(root / "src" / "big.bin", big);
+    const std::string backup = "backup " + Q(root / "a.bck") + " " + Q(root / "src" / "*") + "' /s' --level max";
+    EXPECT_EQ(InterruptWhenWriting(backup, SIGINT, 1 << 20), 3);
+    EXPECT_TRUE(fs::is_empty(root / "tmp")) << "the file-ID list is gone";
+
+    ASSERT_EQ(Run(backup + " --quiet").status, 0);
+    fs::create_directories(root / "out");
+    Write(root / "out" / "big.bin", "previous");
+    const std::string restore = "restore " + Q(root / "a.bck") + " --dest " + Q(root / "out");
+    EXPECT_EQ(InterruptWhenWriting(restore, SIGTERM, 8 << 20), 3);
+    EXPECT_EQ(Read(root / "out" / "big.bin"), "previous");
+    for (const auto& entry : fs::directory_iterator(root / "out"))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // The writer: archive layout byte for byte, chunk rules, expansion, incremental
 // selection, volumes, the file-ID list, errors and progress.
 #include "dosdate.h"
+#include "format.h"
 #include "test_support.h"
 
+#include <sqlite3.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace arcovelo::test {
 namespace {
@@ -243,6 +248,189 @@ TEST_F(BackupWriter, flagsAreClearedOnlyByARunThatCompleted)
     engine.SetFileSystem(native);
     ASSERT_TRUE(engine.Backup(list, Archive()));
     EXPECT_FALSE(FlagIsSet(*native, list[0]) || FlagIsSet(*native, list[1]));
+}
+
+// kill -9 halfway or at the end marker, after whole records were written:
+// every flag stays set and the file-ID list leaves nothing behind.
+TEST_F(BackupWriter, aKilledRunLeavesEveryFlagAndNoTemporaryFile)
+{
+    WriteBytes(root / "d" / "a.bin", RandomBytes(40000));
+    WriteText(root / "d" / "b.txt", "b");
+    fs::create_directories(root / "tmp");
+    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    const std::vector<std::string> list{(root / "d" / "*").string()};
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    int writes = 0;
+    int killAt = 0;
+    faulty->fail = [&](Op op, const std::string& path) {
+        if (op == Op::Write && path == Archive() && ++writes == killAt)
+            raise(SIGKILL);
+        return false;
+    };
+    engine.SetFileSystem(faulty);
+    engine.SetSaveFileID(true);
+    ASSERT_TRUE(engine.Backup(list, Archive()));  // counts the writes; no flag cleared
+    const int total = writes;
+    engine.SetBackupMode(bmIncremental);
+    for (const int at : {total / 2, total}) {
+        writes = 0;
+        killAt = at;
+        EXPECT_EQ(RunInChild([&] { return engine.Backup(list, Archive()) ? 0 : 1; }), 128 + SIGKILL);
+        EXPECT_TRUE(fs::is_empty(root / "tmp")) << at;
+        EXPECT_TRUE(FlagIsSet(*native, (root / "d" / "a.bin").string())) << at;
+        EXPECT_TRUE(FlagIsSet(*native, (root / "d" / "b.txt").string())) << at;
+    }
+    unsetenv("TMPDIR");
+}
+
+// Another process holding the store, or a store the user may not write: one
+// message, every file counts as changed, nothing left that breaks later runs.
+TEST_F(BackupWriter, aLockedOrReadOnlyFlagStoreIsSaidOnceAndTakesEveryFile)
+{
+    for (int i = 0; i < 20; ++i)
+        WriteText(root / "d" / ("f" + std::to_string(i)), "x");
+    const std::vector<std::string> list{(root / "d" / "*").string()};
+    engine.SetBackupMode(bmIncremental);
+    ASSERT_TRUE(engine.Backup(list, Archive()));
+    const auto countMessages = [](const std::string& text) {
+        std::size_t n = 0;
+        for (auto at = text.find("unavailable"); at != std::string::npos; at = text.find("unavailable", at + 1))
+            ++n;
+        return n;
+    };
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((root / "state" / "flags.sqlite").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    ::testing::internal::CaptureStderr();
+    const bool locked = engine.Backup(list, Archive());
+    EXPECT_EQ(countMessages(::testing::internal::GetCapturedStderr()), 1u);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(locked);
+    EXPECT_EQ(engine.FileCount(), 20) << "a locked store counts every file as changed";
+
+    fs::create_directories(root / "out");
+    fs::permissions(root / "out", fs::perms::all);
+    const auto stateBefore = std::distance(fs::directory_iterator(root / "state"), fs::directory_iterator());
+    const int status = RunInChild(
+        [&] {
+            const int err = open((root / "out" / "stderr").c_str(), O_WRONLY | O_CREAT, 0666);
+            dup2(err, STDERR_FILENO);
+            TBackupFile user;
+            user.SetFileSystem(native);
+            user.SetBackupMode(bmIncremental);
+            return user.Backup(list, (root / "out" / "a.bck").string()) && user.FileCount() == 20 ? 0 : 1;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(countMessages(ReadText(root / "out" / "stderr")), 1u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "state"), fs::directory_iterator()), stateBefore);
+    WriteText(root / "d" / "f0", "changed");
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(engine.Backup(list, Archive()));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(engine.FileCount(), 1) << "the store still works";
+}
+
+// Only the entry as typed is trimmed: names that masks find keep their
+// blanks and control characters.
+TEST_F(BackupWriter, namesFoundByMasksAreKeptByteForByte)
+{
+    WriteText(root / "n" / "report", "plain");
+    WriteText(root / "n" / "report ", "blank");
+    WriteText(root / "n" / "nl\n", "newline");
+    const auto a = BackupAndParse({"  " + (root / "n" / "*").string() + " "});
+    ASSERT_EQ(RecordNames(a), (std::vector<std::string>{(root / "n" / "nl\n").string(), (root / "n" / "report").string(),
+                                                        (root / "n" / "report ").string()}));
+    EXPECT_EQ(DecodeChunks(a.records[0].chunks), (std::vector<std::uint8_t>{'n', 'e', 'w', 'l', 'i', 'n', 'e'}));
+    EXPECT_EQ(DecodeChunks(a.records[2].chunks), (std::vector<std::uint8_t>{'b', 'l', 'a', 'n', 'k'}));
+}
+
+TEST_F(BackupWriter, theArchiveReachedThroughALinkedFolderIsLeftOut)
+{
+    WriteText(root / "real" / "f.txt", "f");
+    fs::create_directory_symlink(root / "real", root / "link");
+    const std::string archive = (root / "link" / "a.bck").string();
+    ASSERT_TRUE(engine.Backup({(root / "real" / "*").string()}, archive));
+    ASSERT_TRUE(engine.Backup({(root / "real" / "*").string()}, archive));
+    EXPECT_EQ(RecordNames(ParseVolume(ReadBytes(archive))), (std::vector<std::string>{(root / "real" / "f.txt").string()}));
+}
+
+// A path too long, a listed file that is not there, one that vanishes before
+// its record, a folder the user may not read: each is named, and the archive
+// is still whole. A mask that matches nothing says nothing.
+TEST_F(BackupWriter, whatCannotBeTakenIsWarnedAndTheArchiveStaysWhole)
+{
+    WriteText(root / "w" / "keep.txt", "k");
+    WriteText(root / "w" / "gone.txt", "g");
+    const fs::path cwd = fs::current_path();
+    fs::current_path(root / "w");
+    for (int depth = 0; depth < 24; ++depth) {  // beyond PATH_MAX, made one step at a time
+        const std::string step(200, char('a' + depth % 26));
+        ASSERT_EQ(mkdir(step.c_str(), 0755), 0);
+        ASSERT_EQ(chdir(step.c_str()), 0);
+    }
+    fs::current_path(cwd);
+    std::vector<std::string> warnings;
+    engine.OnWarning = [&](TBackupFile*, const std::string& text) { warnings.push_back(text); };
+    engine.OnProgress = [&](TBackupFile*, const std::string&, TPercentage, bool&) { fs::remove(root / "w" / "gone.txt"); };
+    ASSERT_TRUE(engine.Backup({(root / "w" / "*.txt").string() + " /s", (root / "w" / "missing.txt").string(),
+                               (root / "w" / "*.none").string()},
+                              Archive()));
+    EXPECT_TRUE(ParseVolume(ReadBytes(Archive())).endMarker);
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_NE(warnings[0].find("File name too long"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[1].find("missing.txt"), std::string::npos) << warnings[1];
+    EXPECT_NE(warnings[2].find("gone.txt"), std::string::npos) << warnings[2];
+
+    fs::create_directories(root / "w" / "secret");
+    fs::permissions(root / "w" / "secret", fs::perms::owner_all);
+    fs::create_directories(root / "out");
+    fs::permissions(root / "out", fs::perms::all);
+    const int status = RunInChild(
+        [&] {
+            TBackupFile user;
+            int unreadable = 0;
+            user.OnWarning = [&](TBackupFile*, const std::string& text) {
+                unreadable += text.find("secret") != std::string::npos;
+            };
+            return user.Backup({(root / "w" / "*.txt").string() + " /s"}, (root / "out" / "a.bck").string()) &&
+                           unreadable == 1
+                       ? 0
+                       : 1;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+}
+
+// Volumes hold whole records within MaxSize, and the smallest volume that
+// takes a chunk still restores every file.
+TEST_F(BackupWriter, recordsNeverCarryAVolumePastItsSize)
+{
+    for (int i = 0; i < 400; ++i)
+        WriteText(root / "e" / ("empty-file-with-a-longish-name-" + std::to_string(i)), i % 50 ? "" : "data");
+    engine.SetMaxSize(std::int32_t(format::kMinVolumeSize));
+    engine.OnNeedDisk = [](TBackupFile*, std::uint16_t, bool& cont) { cont = true; };
+    ASSERT_TRUE(engine.Backup({(root / "e" / "*").string()}, Archive("v.bck")));
+    int volumes = 0;
+    for (const auto& entry : fs::directory_iterator(root))
+        if (entry.path().stem() == "v") {
+            ++volumes;
+            EXPECT_LE(fs::file_size(entry.path()), std::uintmax_t(format::kMinVolumeSize)) << entry.path();
+        }
+    EXPECT_GT(volumes, 2);
+    ASSERT_TRUE(engine.Restore(Archive("v.bck"), (root / "back").string()));
+    EXPECT_EQ(engine.ProcessedCount(), 400);
+    EXPECT_EQ(ReadText(root / "back" / "empty-file-with-a-longish-name-50"), "data");
+}
+
+TEST_F(BackupWriter, aTitleNoReaderWouldAcceptIsRefusedBeforeWriting)
+{
+    engine.SetBackupTitle(std::string(format::kMaxTitleLength + 1, 't'));
+    EXPECT_FALSE(engine.Backup({}, Archive()));
+    EXPECT_EQ(engine.ErrorCode(), errWriteArchive);
+    EXPECT_FALSE(fs::exists(Archive()));
 }
 
 TEST_F(BackupWriter, fileListIsTheFirstRecordAndTheTemporaryFileIsGone)

@@ -3,7 +3,12 @@
 #include "dosdate.h"
 #include "test_support.h"
 
+#include <algorithm>
+#include <csignal>
 #include <map>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace arcovelo::test {
 namespace {
@@ -170,6 +175,152 @@ TEST_F(Restore, aFolderInTheWayFailsWithCode1AndTheFolderStays)
     EXPECT_EQ(codes, (std::vector<int>{1}));
     EXPECT_TRUE(fs::is_directory(root / "dest" / "f.txt"));
     EXPECT_FALSE(fs::exists(root / "dest" / "g.txt")) << "the restore stops at the failure";
+}
+
+// A folder the restore needs but cannot make is a failure (code 1), never
+// "0 of N restored": below a regular file, a name too long, a destination that
+// is a file, a place the user may not write.
+TEST_F(Restore, aFolderThatCannotBeMadeFailsWithCode1)
+{
+    WriteText(src() / "sub" / "f.txt", "x");
+    ASSERT_TRUE(BackupTree());
+    std::vector<int> codes;
+    engine.OnError = [&](TBackupFile*, int code, const std::string&) { codes.push_back(code); };
+    engine.SetRestoreFullPath(true);
+    WriteText(root / "file", "in the way");
+    const std::string tooLong = (root / std::string(300, 'n')).string();
+    for (const std::string& dest : {(root / "file").string(), (root / "file" / "below").string(), tooLong}) {
+        codes.clear();
+        EXPECT_FALSE(engine.Restore(Archive(), dest)) << dest;
+        EXPECT_EQ(codes, (std::vector<int>{1})) << dest;
+    }
+    EXPECT_EQ(ReadText(root / "file"), "in the way");
+
+    fs::create_directories(root / "locked");
+    const int status = RunInChild(
+        [&] {
+            TBackupFile user;
+            user.SetRestoreFullPath(true);
+            user.OnError = [](TBackupFile*, int, const std::string&) {};
+            return !user.Restore(Archive(), (root / "locked").string()) && user.ErrorCode() == errReadFile ? 0 : 1;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+}
+
+// Restoring over a file keeps what truncating it in place kept: its mode,
+// owner and group, and its hard links; a new file gets the umask's mode.
+TEST_F(Restore, replacingAFileKeepsItsModeOwnerAndLinks)
+{
+    WriteText(src() / "key", "new key");
+    WriteText(src() / "run.sh", "new script");
+    WriteText(src() / "linked", "new linked");
+    WriteText(src() / "owned", "new owned");
+    WriteText(src() / "fresh", "fresh");
+    ASSERT_TRUE(BackupTree());
+    const fs::path dest = root / "dest";
+    for (const char* name : {"key", "run.sh", "linked", "owned"})
+        WriteText(dest / name, "old");
+    fs::permissions(dest / "key", fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dest / "run.sh", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    fs::create_hard_link(dest / "linked", root / "other-name");
+    ASSERT_EQ(chown((dest / "owned").c_str(), 65534, 65534), getuid() == 0 ? 0 : -1);
+    struct stat owned {};
+    stat((dest / "owned").c_str(), &owned);
+
+    ASSERT_TRUE(engine.Restore(Archive(), dest.string()));
+    EXPECT_EQ(fs::status(dest / "key").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dest / "run.sh").permissions(),
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    EXPECT_EQ(ReadText(root / "other-name"), "new linked") << "the other name sees the new content";
+    struct stat after {};
+    stat((dest / "owned").c_str(), &after);
+    EXPECT_EQ(after.st_uid, owned.st_uid);
+    EXPECT_EQ(after.st_gid, owned.st_gid);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(fs::status(dest / "fresh").permissions(), fs::perms(0666 & ~mask));
+    EXPECT_EQ(ReadText(dest / "key"), "new key");
+}
+
+// A file the user may write, in a folder the user may not, is restored in place.
+TEST_F(Restore, aWritableFileInAFolderThatIsNotIsRestored)
+{
+    WriteText(src() / "f.txt", "new");
+    ASSERT_TRUE(BackupTree());
+    const fs::path dest = root / "dest";
+    WriteText(dest / "f.txt", "old");
+    fs::permissions(dest / "f.txt", fs::perms(0666));
+    fs::permissions(dest, fs::perms(0755));
+    fs::create_directories(root / "tmp");
+    fs::permissions(root / "tmp", fs::perms(01777));
+    const int status = RunInChild(
+        [&] {
+            setenv("TMPDIR", (root / "tmp").c_str(), 1);
+            TBackupFile user;
+            return user.Restore(Archive(), dest.string()) ? 0 : 1;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadText(dest / "f.txt"), "new");
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+}
+
+// Each folder that received files is synced once, after its files.
+TEST_F(Restore, eachTouchedFolderIsSyncedOnce)
+{
+    for (const char* path : {"a/1", "a/2", "a/3", "b/1"})
+        WriteText(src() / path, path);
+    ASSERT_TRUE(BackupTree());
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    std::vector<std::string> synced;
+    faulty->fail = [&](Op op, const std::string& path) {
+        if (op == Op::SyncFolder)
+            synced.push_back(path);
+        return false;
+    };
+    engine.SetFileSystem(faulty);
+    engine.SetRestoreFullPath(true);
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
+    std::sort(synced.begin(), synced.end());
+    const fs::path below = root / "dest" / Relative(src());
+    EXPECT_EQ(synced, (std::vector<std::string>{(below / "a").string(), (below / "b").string()}));
+}
+
+// kill -9 while a file is being replaced: the old file stays, and nothing of
+// ours is left in the folder; leftovers of a dead restore are cleared by the
+// next one.
+TEST_F(Restore, aKilledRestoreLeavesTheOldFileAndNoTemporaryFile)
+{
+    WriteBytes(src() / "big.bin", RandomBytes(100000));
+    ASSERT_TRUE(BackupTree());
+    const fs::path dest = root / "dest";
+    WriteText(dest / "big.bin", "previous");
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    int writes = 0;
+    faulty->fail = [&](Op op, const std::string& path) {
+        if (op == Op::Write && path.find("big.bin") != std::string::npos && ++writes == 3)
+            raise(SIGKILL);
+        return false;
+    };
+    engine.SetFileSystem(faulty);
+    EXPECT_EQ(RunInChild([&] { return engine.Restore(Archive(), dest.string()) ? 0 : 1; }), 128 + SIGKILL);
+    EXPECT_EQ(ReadText(dest / "big.bin"), "previous");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dest), fs::directory_iterator()), 1);
+
+    const pid_t gone = fork();  // a process that has ended: its leftovers may go
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const fs::path leftover = dest / (".arcovelo-" + std::to_string(gone) + "-abcdef");
+    const fs::path running = dest / (".arcovelo-" + std::to_string(getpid()) + "-abcdef");
+    WriteText(leftover, "left by a killed restore");
+    WriteText(running, "a restore still running");
+    engine.SetFileSystem(MakeNativeFileSystem((root / "state" / "flags.sqlite").string()));
+    ASSERT_TRUE(engine.Restore(Archive(), dest.string()));
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_EQ(ReadBytes(dest / "big.bin"), ReadBytes(src() / "big.bin"));
 }
 
 TEST_F(Restore, onRestoreFileCanForceAWriteAndNeverSeesTheFileList)

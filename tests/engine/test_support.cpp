@@ -191,6 +191,13 @@ std::unique_ptr<PendingFile> FaultyFileSystem::CreatePending(const std::string& 
     return std::make_unique<FaultyPendingFile>(inner_->CreatePending(path), path, *this, false);
 }
 
+void FaultyFileSystem::SyncFolder(const std::string& p)
+{
+    if (fail(Op::SyncFolder, p))
+        throw StreamError("Cannot flush folder \"" + p + "\". injected");
+    inner_->SyncFolder(p);
+}
+
 std::unique_ptr<ArchiveFlags> FaultyFileSystem::OpenArchiveFlags()
 {
     return std::make_unique<FaultyFlags>(inner_->OpenArchiveFlags(), *this);
@@ -204,12 +211,12 @@ bool FlagIsSet(FileSystem& fs, const std::string& path)
     return fs.OpenArchiveFlags()->AreSet({{path, identity}}).front();
 }
 
-int RunAsOrdinaryUser(const std::function<int()>& body)
+int RunInChild(const std::function<int()>& body, bool ordinaryUser)
 {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        if (getuid() == 0) {
+        if (ordinaryUser && getuid() == 0) {
             const passwd* nobody = getpwnam("nobody");
             if (nobody == nullptr || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
                 setuid(nobody->pw_uid) != 0)

@@ -46,7 +46,7 @@ public:
 
 // Wraps a file system; every operation is first offered to `fail`, which
 // answers true to make it fail as the system would.
-enum class Op { OpenRead, Create, CreateTemp, Read, Write, Sync, Close, ClearFlag, Commit };
+enum class Op { OpenRead, Create, CreateTemp, Read, Write, Sync, Close, ClearFlag, Commit, SyncFolder };
 class FaultyFileSystem : public FileSystem {
 public:
     explicit FaultyFileSystem(std::shared_ptr<FileSystem> inner) : inner_(std::move(inner)) {}
@@ -72,7 +72,7 @@ public:
     std::string TempFolder() override { return inner_->TempFolder(); }
     bool CreateFolder(const std::string& p) override { return inner_->CreateFolder(p); }
     bool DeleteFile(const std::string& p) override { return inner_->DeleteFile(p); }
-    void SyncFolder(const std::string& p) override { inner_->SyncFolder(p); }
+    void SyncFolder(const std::string& p) override;
     std::unique_ptr<ArchiveFlags> OpenArchiveFlags() override;
 
 private:
@@ -83,9 +83,10 @@ private:
 // True when the archive flag of the file at `path` is set in `fs`'s store.
 bool FlagIsSet(FileSystem& fs, const std::string& path);
 
-// Runs `body` in a child process, as the ordinary user "nobody" when the tests
-// run as root; its result is the child's exit status (or 128 + signal).
-int RunAsOrdinaryUser(const std::function<int()>& body);
+// Runs `body` in a child process (with `ordinaryUser`, as the user "nobody"
+// when the tests run as root); the result is the child's exit status, or
+// 128 + the signal that ended it.
+int RunInChild(const std::function<int()>& body, bool ordinaryUser = false);
 
 // An archive as the tests see it, parsed without the engine's reader.
 struct ParsedChunk {
