@@ -143,6 +143,11 @@ TEST_F(Cli, exitStatusesTellUsageEngineErrorsCancelAndFailure)
     EXPECT_NE(test.out.find("end marker"), std::string::npos) << test.out;
 
     EXPECT_EQ(Run("list " + Q(root / "none.bck")).status, 1);
+
+    ASSERT_EQ(Run("backup " + Q(root / "b.bck") + " " + Q(root / "src" / "a.txt") + " --quiet").status, 0);
+    const auto intoAFile = Run("restore " + Q(root / "b.bck") + " --dest " + Q(root / "src" / "a.txt"));
+    EXPECT_EQ(intoAFile.status, 11) << "a destination folder that cannot be made: code 1";
+    EXPECT_NE(intoAFile.out.find("Cannot read file"), std::string::npos) << intoAFile.out;
 }
 
 TEST_F(Cli, volumesAreWrittenAndReadWithYesAndAMissingOneCancels)

@@ -1,6 +1,7 @@
 // The reader: round trips, restore modes and callbacks, volumes, archive info,
 // incomplete archives and the archive check.
 #include "dosdate.h"
+#include "format.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -514,6 +515,36 @@ TEST_F(ArchiveInfo, splitsListLinesAtCrLfCrOrLf)
     std::string title;
     engine.GetArchiveInfo(":STREAM", &list, title);
     EXPECT_EQ(list, (std::vector<std::string>{"a\t1=1", "b\t2=2", "c\t3=3", "d\t4=4"}));
+}
+
+// A crafted list of millions of empty lines is refused (code 5) instead of
+// being split into gigabytes of strings.
+TEST_F(ArchiveInfo, aListOfMoreLinesThanItsBoundIsInvalid)
+{
+    const std::string newlines(16384, '\n');
+    MemoryStream s;
+    s.WriteInt32(0);
+    s.WriteInt32(0x7FFFFFFF);
+    s.WriteInt32(0x7FFFFFFF);
+    s.WriteInt32(9);
+    s.WriteBuffer("FILE:LIST", 9);
+    s.WriteInt32(0);
+    s.WriteBuffer("EC2\0", 4);
+    for (std::int64_t lines = 0; lines <= format::kMaxFileListLines; lines += std::int64_t(newlines.size())) {
+        s.WriteInt32(-std::int32_t(newlines.size()));
+        s.WriteBuffer(newlines.data(), newlines.size());
+    }
+    s.WriteInt32(0);
+    s.WriteInt32(0);
+    s.Seek(0, SeekOrigin::Begin);
+    engine.SetInStream(&s);
+    std::vector<int> codes;
+    engine.OnError = [&](TBackupFile*, int code, const std::string&) { codes.push_back(code); };
+    std::vector<std::string> list{"kept"};
+    std::string title;
+    engine.GetArchiveInfo(":STREAM", &list, title);
+    EXPECT_EQ(codes, (std::vector<int>{5}));
+    EXPECT_EQ(list, (std::vector<std::string>{"kept"}));
 }
 
 TEST_F(ArchiveInfo, reportsMissingUnreadableAndInvalidArchives)
