@@ -14,6 +14,7 @@ class QuietHost : public BackupHost {
 public:
     bool AskForDisk(const std::string&) override { return false; }
     void ShowError(const std::string&) override {}
+    void ShowWarning(const std::string&) override {}
     void ProcessMessages() override {}
 };
 
