@@ -62,7 +62,14 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() != QEvent::KeyPress || watched != QApplication::focusWidget())
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+            return false;
+        // Keys reach the focused control, or the active window itself when
+        // no control of it has the focus.
+        auto* receiver = static_cast<QWidget*>(watched);
+        const bool toFocus = receiver == QApplication::focusWidget();
+        const bool toWindow = QApplication::focusWidget() == nullptr && receiver->isWindow();
+        if (!toFocus && !toWindow)
             return false;
         auto* key = static_cast<QKeyEvent*>(event);
         const auto mods = key->modifiers();
@@ -75,13 +82,12 @@ protected:
             ch = QChar(key->key());
         if (ch.isNull())
             return false;
-        auto* focus = static_cast<QWidget*>(watched);
-        if (!(mods & Qt::AltModifier)) {
-            auto* target = dynamic_cast<TFlatDialogCharTarget*>(focus);
+        if (toFocus && !(mods & Qt::AltModifier)) {
+            auto* target = dynamic_cast<TFlatDialogCharTarget*>(receiver);
             if (target == nullptr || target->WantsChars())
                 return false;
         }
-        return OfferDialogChar(focus->window(), ch);
+        return OfferDialogChar(receiver->window(), ch);
     }
 };
 
@@ -282,6 +288,23 @@ void DrawControlCaption(QPainter& painter, const QWidget* control, const QRect& 
         DrawDisabledCaption(painter, rect, caption, alignment, accelerators);
 }
 
+void DrawClippedControlCaption(QPainter& painter, const QWidget* control, const QRect& rect, const QString& caption,
+                               int alignment)
+{
+    const auto clipped = [&](const QRect& at, const QColor& color) {
+        painter.save();
+        painter.setClipRect(at, Qt::IntersectClip);
+        DrawCaption(painter, at, caption, color, alignment, true);
+        painter.restore();
+    };
+    if (control->isEnabled()) {
+        clipped(rect, control->palette().color(QPalette::WindowText));
+        return;
+    }
+    clipped(rect.translated(1, 1), ToQColor(clBtnHighlight));
+    clipped(rect, ToQColor(clBtnShadow));
+}
+
 void ComposeOffscreen(QWidget* control, const std::function<void(QPainter&)>& paint)
 {
     QPixmap face(control->size());
@@ -372,6 +395,10 @@ bool OfferDialogChar(QWidget* window, QChar ch)
     if (window == nullptr)
         return false;
     for (QWidget* child : window->findChildren<QWidget*>()) {
+        // What the user cannot see or use (a hidden page, a hidden or disabled
+        // control) never answers: a key must not act on something unseen.
+        if (!child->isVisible() || !child->isEnabled())
+            continue;
         auto* target = dynamic_cast<TFlatDialogCharTarget*>(child);
         if (target != nullptr && target->DialogChar(ch))
             return true;
@@ -533,7 +560,7 @@ void TFlatHoverable::HoverEnter()
     if (!self_->isEnabled() || hovered_)
         return;
     hovered_ = true;
-    self_->update();
+    RedrawHover();
 }
 
 void TFlatHoverable::HoverLeave()
@@ -542,5 +569,5 @@ void TFlatHoverable::HoverLeave()
         return;
     hovered_ = false;
     tracker_.Release(this);
-    self_->update();
+    RedrawHover();
 }

@@ -144,11 +144,12 @@ public:
     virtual bool WantsChars() const { return false; }
 };
 
-// Offers `ch` to every accelerator target in `window`, hidden ones included,
-// in creation order, until one handles it.
+// Offers `ch` to every visible and enabled accelerator target in `window`, in
+// creation order, until one handles it.
 bool OfferDialogChar(QWidget* window, QChar ch);
-// Makes Alt+character, and characters typed into a control that does not
-// take them, reach OfferDialogChar of their window. Installed once.
+// Makes Alt+character, characters typed into a control that does not take
+// them, and characters typed while no control has the focus reach
+// OfferDialogChar of their window. Installed once.
 void InstallAcceleratorFilter();
 
 // The colour a control with ParentColor takes from `parent`: its Color
@@ -178,6 +179,7 @@ public:
     void SetParentColor(bool v)
     {
         StoreParentColor(v);
+        RecomputeAdvColors();
         ColorsChanged();
     }
     void SetUseAdvColors(bool v)
@@ -242,6 +244,11 @@ private:
 void DrawControlCaption(QPainter& painter, const QWidget* control, const QRect& rect, const QString& caption,
                         int alignment = Qt::AlignCenter, bool accelerators = true);
 
+// The same, each copy clipped to its own rectangle (the engraved highlight
+// to the moved one), for captions that must not spill out of their place.
+void DrawClippedControlCaption(QPainter& painter, const QWidget* control, const QRect& rect, const QString& caption,
+                               int alignment);
+
 // Composes the whole face of `control` off screen with `paint` and copies it
 // in one operation, so the face never flickers.
 void ComposeOffscreen(QWidget* control, const std::function<void(QPainter&)>& paint);
@@ -294,6 +301,8 @@ protected:
 
     // True while a mouse press on the control is in progress.
     virtual bool MousePressInProgress() const = 0;
+    // Repaints what the hover state changes: the whole control unless it says less.
+    virtual void RedrawHover() { self_->update(); }
 
     void TrackPointerMove() { tracker_.PointerMoved(this); }
     // Enabled and not hovered: becomes hovered and repaints.
@@ -302,6 +311,14 @@ protected:
     void HoverLeave();
     void ReleaseHover() { tracker_.Release(this); }
     void SetHoveredFlag(bool v) { hovered_ = v; }
+    // Stops being hovered and lets the tracker go, whether or not a press is
+    // in progress (focus lost, disabled): the next pointer arrival hovers it
+    // again and the class timer stops.
+    void ForgetHover()
+    {
+        hovered_ = false;
+        tracker_.Release(this);
+    }
 
 private:
     friend class THoverTracker;

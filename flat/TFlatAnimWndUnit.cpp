@@ -102,6 +102,7 @@ void TFlatAnimWnd::RestoreAnimated()
 
 void TFlatAnimWnd::Animate(const QRect& from, const QRect& to, std::function<void()> done)
 {
+    FinishRunningAnimation();
     steps_.clear();
     for (int i = 0; i <= kFrames; ++i) {
         const auto lerp = [i](int a, int b) { return a + (b - a) * i / kFrames; };
@@ -114,13 +115,25 @@ void TFlatAnimWnd::Animate(const QRect& from, const QRect& to, std::function<voi
     timer_.start();
 }
 
+// A minimise or restore that arrives while the previous one still plays ends
+// that one first, so each raises its callback.
+void TFlatAnimWnd::FinishRunningAnimation()
+{
+    if (!timer_.isActive())
+        return;
+    frame_ = steps_.size();
+    NextFrame();
+}
+
 void TFlatAnimWnd::NextFrame()
 {
     if (frame_ >= steps_.size()) {
         timer_.stop();
         ghost_.hide();
-        if (done_)
-            done_();
+        const auto done = std::move(done_);
+        done_ = nullptr;
+        if (done)
+            done();
         return;
     }
     const QRect r = steps_[frame_++];

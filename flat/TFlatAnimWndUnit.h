@@ -42,6 +42,7 @@ private:
     // Plays frames from `from` to `to` in a ghost of the form, then `done`.
     void Animate(const QRect& from, const QRect& to, std::function<void()> done);
     void NextFrame();
+    void FinishRunningAnimation();
 
     QWidget* owner_;
     QWidget ghost_;

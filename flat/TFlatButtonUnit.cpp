@@ -347,8 +347,7 @@ void TFlatButtonBase::UpdateHover()
         SetHoveredFlag(true);
         update();
     } else if (!pressTracking_) {
-        SetHoveredFlag(false);
-        ReleaseHover();
+        ForgetHover();
         update();
     }
 }
@@ -373,9 +372,8 @@ void TFlatButtonBase::changeEvent(QEvent* e)
     switch (e->type()) {
     case QEvent::EnabledChange:
         if (!isEnabled()) {
-            SetHoveredFlag(false);
+            ForgetHover();
             state_ = ButtonDrawState::Disabled;
-            ReleaseHover();
         }
         UpdateHover();
         update();

@@ -130,7 +130,7 @@ void TFlatMarkControl::focusOutEvent(QFocusEvent* e)
     QWidget::focusOutEvent(e);
     if (OnExit)
         OnExit(this);
-    SetHoveredFlag(false);
+    ForgetHover();
     focused_ = false;
     RedrawMark();
 }
@@ -141,9 +141,8 @@ void TFlatMarkControl::changeEvent(QEvent* e)
     switch (e->type()) {
     case QEvent::EnabledChange:
         if (!isEnabled()) {
-            SetHoveredFlag(false);
+            ForgetHover();
             mouseHeld_ = false;
-            ReleaseHover();
         }
         update();
         break;
@@ -199,7 +198,7 @@ void TFlatCheckBox::SetChecked(bool v)
 
 QRect TFlatCheckBox::MarkRect() const
 {
-    return LayoutRight() ? QRect(width() - 13, 3, 11, 11) : QRect(1, 3, 11, 11);
+    return LayoutRight() ? QRect(width() - 12, 3, 11, 11) : QRect(1, 3, 11, 11);
 }
 
 void TFlatCheckBox::DrawMark(QPainter& painter)

@@ -81,6 +81,7 @@ protected:
     bool CanTakeFocus() const { return isVisible() && isEnabled(); }
     void RedrawMark() { update(MarkRect()); }
     bool MousePressInProgress() const override { return mouseHeld_; }
+    void RedrawHover() override { RedrawMark(); }
 
     void paintEvent(QPaintEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;

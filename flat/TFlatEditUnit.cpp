@@ -80,7 +80,8 @@ bool TCustomFlatEdit::Highlighted() const
 
 void TCustomFlatEdit::RedrawBorder()
 {
-    const QColor face = ToQColor(Highlighted() ? colors_[0] : colors_[2]);
+    face_ = Highlighted() ? colors_[0] : colors_[2];
+    const QColor face = ToQColor(face_);
     if (palette().color(QPalette::Base) != face) {
         QPalette p = palette();
         p.setColor(QPalette::Base, face);
@@ -93,14 +94,14 @@ void TCustomFlatEdit::RedrawBorder()
 
 void TCustomFlatEdit::FitHeightToFont() { resize(width(), QFontMetrics(font()).height() + 6); }
 
-// The platform edit paints its text area; the frame is painted over it.
+// The platform edit paints its text area; the frame is painted over it, in
+// the face RedrawBorder gave the text area, so the two always agree.
 void TCustomFlatEdit::paintEvent(QPaintEvent* e)
 {
     QLineEdit::paintEvent(e);
     QPainter painter(this);
-    const TColor face = Highlighted() ? colors_[0] : colors_[2];
     DrawBevelFrame(painter, rect(), colors_[1], colors_[1], 1);
-    DrawBevelFrame(painter, rect().adjusted(1, 1, -1, -1), face, face, 2);
+    DrawBevelFrame(painter, rect().adjusted(1, 1, -1, -1), face_, face_, 2);
 }
 
 void TCustomFlatEdit::focusInEvent(QFocusEvent* e)

@@ -85,6 +85,7 @@ private:
     void TakeParentColor();
 
     TColor colors_[3] = {clWhite, kDefaultBorder, kDefaultFace};
+    TColor face_ = kDefaultFace;  // the text area's colour and the inner frame's, set by RedrawBorder
     TAdvColors adv_[2] = {10, 50};
     bool useAdvColors_ = false;
     bool parentColor_ = true;

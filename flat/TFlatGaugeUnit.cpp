@@ -100,7 +100,7 @@ void TFlatGauge::paintEvent(QPaintEvent*)
     const QString text = QString::number(percent) + " %";
     SetCrispFont(painter, font());
     const int flags = Qt::AlignCenter | Qt::TextSingleLine;
-    painter.setPen(palette().color(QPalette::WindowText));
+    painter.setPen(palette().color(QPalette::Active, QPalette::WindowText));  // the same look when disabled
     painter.drawText(inner, flags, text);
     // Over the bar the same text stands in the background colour.
     painter.setClipRect(bar);

@@ -92,8 +92,7 @@ void TFlatGroupBox::paintEvent(QPaintEvent*)
             painter.fillRect(rect(), ToQColor(Color()));
         PaintFrame(painter, tw, th);
         const QRect captionRect(10, 0, width() - 20, th);
-        painter.setClipRect(captionRect);
-        DrawControlCaption(painter, this, captionRect, caption_, Qt::AlignLeft | Qt::AlignTop);
+        DrawClippedControlCaption(painter, this, captionRect, caption_, Qt::AlignLeft | Qt::AlignTop);
     });
 }
 

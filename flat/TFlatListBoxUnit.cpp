@@ -491,20 +491,40 @@ void TFlatListBox::keyPressEvent(QKeyEvent* e)
 // One notch is a delta of 120; the low byte of the 16-bit delta tells the
 // direction (0x88 towards the user, 0x78 away), so two notches reported at
 // once do nothing.
+// Whole-notch events keep their own rule (the low byte of the delta: one
+// notch either way scrolls, two reported at once do nothing); smaller deltas of
+// touchpads and high-resolution wheels add up into whole notches.
 void TFlatListBox::wheelEvent(QWheelEvent* e)
 {
-    const int lines = QApplication::wheelScrollLines() != 0 ? QApplication::wheelScrollLines() : visibleRows_;
-    const int lowByte = e->angleDelta().y() & 0xFF;
-    if (lowByte == 0x88) {
-        if (items_.Count() < topIndex_ + visibleRows_ + lines)
-            topIndex_ = std::max(0, items_.Count() - visibleRows_);
-        else
-            topIndex_ += lines;
-    } else if (lowByte == 0x78) {
-        topIndex_ = std::max(0, topIndex_ - lines);
+    constexpr int kNotch = 120;
+    const int delta = e->angleDelta().y();
+    if (delta % kNotch == 0) {
+        const int lowByte = delta & 0xFF;
+        if (lowByte == 0x88)
+            ScrollWheelNotch(-1);
+        else if (lowByte == 0x78)
+            ScrollWheelNotch(1);
+    } else {
+        wheelRemainder_ += delta;
+        for (; wheelRemainder_ <= -kNotch; wheelRemainder_ += kNotch)
+            ScrollWheelNotch(-1);
+        for (; wheelRemainder_ >= kNotch; wheelRemainder_ -= kNotch)
+            ScrollWheelNotch(1);
     }
     e->accept();
     update();
+}
+
+// One notch towards the end of the list (-1) or its start (1).
+void TFlatListBox::ScrollWheelNotch(int direction)
+{
+    const int lines = QApplication::wheelScrollLines() != 0 ? QApplication::wheelScrollLines() : visibleRows_;
+    if (direction > 0)
+        topIndex_ = std::max(0, topIndex_ - lines);
+    else if (items_.Count() < topIndex_ + visibleRows_ + lines)
+        topIndex_ = std::max(0, items_.Count() - visibleRows_);
+    else
+        topIndex_ += lines;
 }
 
 void TFlatListBox::focusInEvent(QFocusEvent* e)

@@ -127,6 +127,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
+    void ScrollWheelNotch(int direction);
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -153,6 +154,7 @@ private:
     TAdvColors advColorBorder_ = 40;
 
     int topIndex_ = 0;
+    int wheelRemainder_ = 0;  // wheel delta below one notch, not yet scrolled
     int visibleRows_ = 0;
     std::vector<QRect> rowRects_;
     std::bitset<256> selection_;

@@ -33,7 +33,7 @@ void TFlatRadioButton::SetChecked(bool v)
 
 QRect TFlatRadioButton::MarkRect() const
 {
-    return LayoutRight() ? QRect(width() - 12, 3, 10, 10) : QRect(1, 3, 10, 10);
+    return LayoutRight() ? QRect(width() - 11, 3, 10, 10) : QRect(1, 3, 10, 10);
 }
 
 void TFlatRadioButton::DrawMark(QPainter& painter)

@@ -214,7 +214,7 @@ TEST_F(FlatButtons, spaceClicksOnKeyUpAndLatchesAGroupedButtonOnKeyDown)
     EXPECT_EQ(clicks, 2) << "Enter does nothing";
 }
 
-TEST_F(FlatButtons, acceleratorsClickByAltLetterAndByTheFormEvenWhenHidden)
+TEST_F(FlatButtons, acceleratorsClickByAltLetterAndByTheFormOnlyWhatIsSeen)
 {
     auto* edit = new QLineEdit(form.get());
     edit->move(150, 150);
@@ -233,15 +233,34 @@ TEST_F(FlatButtons, acceleratorsClickByAltLetterAndByTheFormEvenWhenHidden)
     EXPECT_EQ(clicks, 2) << "a character a button does not take goes to the form";
 
     close->hide();
-    EXPECT_TRUE(OfferDialogChar(form.get(), 'C'));
-    EXPECT_EQ(clicks, 3) << "also while hidden";
+    EXPECT_FALSE(OfferDialogChar(form.get(), 'C')) << "a hidden button ignores its accelerator";
+    close->show();
     close->setEnabled(false);
     EXPECT_FALSE(OfferDialogChar(form.get(), 'c'));
+    auto* page = new QWidget(form.get());
+    page->hide();
+    auto* onHiddenPage = new TFlatButton(page);
+    onHiddenPage->SetCaption("&Esegue");
+    onHiddenPage->OnClick = [&](QObject*) { ++clicks; };
+    EXPECT_FALSE(OfferDialogChar(form.get(), 'e')) << "nor does a button on a hidden page";
+    EXPECT_EQ(clicks, 2);
 
     auto* speed = Make<TFlatSpeedButton>(10, 90, 89, 25, "&Apri");
     speed->SetGroupIndex(2);
     EXPECT_TRUE(OfferDialogChar(form.get(), 'a'));
     EXPECT_FALSE(speed->Down()) << "a speed button's accelerator does not latch it";
+}
+
+// A form whose controls are all flat buttons (no tab stops): no control has
+// the focus, and the key arriving at the window itself still reaches them.
+TEST_F(FlatButtons, acceleratorsWorkWhileNoControlHasTheFocus)
+{
+    Make<TFlatButton>(10, 10, 89, 25, "&Chiudi");
+    if (QApplication::focusWidget() != nullptr)
+        QApplication::focusWidget()->clearFocus();
+    ASSERT_EQ(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(form.get(), Qt::Key_C, Qt::AltModifier);
+    EXPECT_EQ(clicks, 1);
 }
 
 TEST_F(FlatButtons, speedButtonNeverTakesTheFocus)
@@ -315,6 +334,12 @@ TEST_F(FlatButtons, advancedColoursFollowTheParentColour)
     form->setPalette(palette);
     EXPECT_EQ(b->Color(), FromQColor(QColor(100, 150, 200)));
     EXPECT_EQ(b->ColorDown(), DeriveAdvancedColor(b->Color(), 0, 10, darken));
+    b->SetColor(0x0000FF);
+    b->SetAdvColorDown(10);  // derived from the colour of its own
+    ASSERT_FALSE(b->ParentColor());
+    b->SetParentColor(true);
+    EXPECT_EQ(b->Color(), FromQColor(QColor(100, 150, 200)));
+    EXPECT_EQ(b->ColorDown(), DeriveAdvancedColor(b->Color(), 0, 10, darken)) << "ParentColor back on derives again";
     b->SetMargin(-5);
     EXPECT_EQ(b->Margin(), -1) << "margins below -1 are refused";
 }

@@ -75,6 +75,20 @@ TEST_F(FlatContainers, pointerHighlightsAnEditOnlyWhileNoFlatEditHasTheFocus)
     EXPECT_FALSE(second->Highlighted());
 }
 
+// The frame and the text area are painted from one stored state: an edit that
+// stayed highlighted while another took the focus is white inside and out.
+TEST_F(FlatContainers, editFrameAndTextAreaAlwaysAgree)
+{
+    auto* first = Make<TFlatEdit>(10, 10);
+    auto* second = Make<TFlatEdit>(10, 40);
+    Make<TFlatButton>(10, 100)->setFocus();
+    PointAt(second);
+    ASSERT_TRUE(second->Highlighted());
+    first->setFocus();
+    const QImage face = Face(second);
+    EXPECT_EQ(face.pixel(1, 1), face.pixel(face.width() - 5, face.height() / 2));
+}
+
 TEST_F(FlatContainers, editColoursFollowTheirOwnParentColourAndAdvancedRule)
 {
     auto* edit = Make<TFlatEdit>(10, 10);
@@ -144,6 +158,21 @@ TEST_F(FlatContainers, disabledGroupBoxAndPanelEngraveTheirCaptions)
     ExpectEngraved(Face(panel));
 }
 
+// The engraved highlight of a disabled caption is clipped to its own moved
+// rectangle, so its lowest row (descenders) is kept.
+TEST_F(FlatContainers, disabledGroupBoxKeepsTheLowestRowOfItsHighlight)
+{
+    auto* box = Make<TFlatGroupBox>(10, 10);
+    box->SetCaption("gjpqy gjpqy");
+    box->setEnabled(false);
+    const QImage face = Face(box);
+    const int row = QFontMetrics(box->font()).height();  // the moved rectangle's last row
+    int highlighted = 0;
+    for (int x = 11; x < face.width() - 10; ++x)
+        highlighted += face.pixel(x, row) == Rgb(clBtnHighlight);
+    EXPECT_GT(highlighted, 0);
+}
+
 TEST_F(FlatContainers, groupBoxAcceleratorFocusesTheBox)
 {
     auto* box = Make<TFlatGroupBox>(10, 10);
@@ -186,6 +215,14 @@ TEST_F(FlatContainers, gaugeShowsTruncatedBarAndPercentage)
     gauge->SetMaxValue(0);
     EXPECT_EQ(gauge->Percent(), -1) << "an empty range";
     EXPECT_FALSE(Face(gauge).isNull()) << "paints without failing";
+}
+
+TEST_F(FlatContainers, aDisabledGaugeLooksTheSame)
+{
+    auto* gauge = Make<TFlatGauge>(10, 10);
+    const QImage enabled = Face(gauge);
+    gauge->setEnabled(false);
+    EXPECT_EQ(Face(gauge), enabled);
 }
 
 TEST_F(FlatContainers, gaugeTextOverTheBarIsDrawnInTheBackgroundColour)

@@ -177,6 +177,30 @@ TEST(FlatAnimWnd, minimizingAndRestoringAnimateFromAndToTheTopEdge)
     EXPECT_FALSE(form.isMinimized());
 }
 
+// Minimise and restore twice, faster than the animation: every one raises
+// its callback.
+TEST(FlatAnimWnd, quickMinimizeAndRestoreLoseNoCallback)
+{
+    QWidget form;
+    form.setGeometry(100, 100, 300, 200);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    TFlatAnimWnd anim(&form);
+    int minimized = 0;
+    int restored = 0;
+    anim.OnMinimize = [&](QObject*) { ++minimized; };
+    anim.OnRestore = [&](QObject*) { ++restored; };
+    for (int i = 0; i < 2; ++i) {
+        form.showMinimized();
+        QApplication::processEvents();
+        form.showNormal();
+        QApplication::processEvents();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !anim.Animating(); }, 2000));
+    EXPECT_EQ(minimized, 2);
+    EXPECT_EQ(restored, 2);
+}
+
 TEST(FlatAnimWnd, aSecondComponentOnOneFormIsRefused)
 {
     QWidget form;

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 
 namespace {
@@ -82,15 +83,69 @@ TEST_F(FlatSelection, checkBoxDrawsItsSquareTickAndFills)
     EXPECT_EQ(Face(box).pixel(1 + 2, 3 + 4), Rgb(clBtnShadow)) << "a disabled tick is shadow-coloured";
 }
 
-TEST_F(FlatSelection, checkBoxRightLayoutPutsTheSquareAtTheRightEdge)
+// Right layout: the square covers x = R - 12 .. R - 2, the circle R - 11 .. R - 2.
+TEST_F(FlatSelection, rightLayoutPutsTheMarkAtTheRightEdge)
 {
     auto* box = Make<TFlatCheckBox>(10, 10);
     box->SetLayout(checkboxRight);
-    EXPECT_EQ(box->MarkRect(), QRect(121 - 13, 3, 11, 11));
+    EXPECT_EQ(box->MarkRect(), QRect(121 - 12, 3, 11, 11));
     EXPECT_EQ(box->CaptionRect(), QRect(1, 1, 121 - 17, 15));
     const QImage face = Face(box);
-    EXPECT_EQ(face.pixel(121 - 13, 3), Rgb(kDefaultBorder));
-    EXPECT_EQ(face.pixel(121 - 3, 13), Rgb(kDefaultBorder));
+    EXPECT_EQ(face.pixel(109, 3), Rgb(kDefaultBorder));
+    EXPECT_EQ(face.pixel(119, 13), Rgb(kDefaultBorder));
+    EXPECT_EQ(face.pixel(108, 8), Rgb(kDefaultFace)) << "nothing left of the square";
+
+    auto* radio = Make<TFlatRadioButton>(10, 40);
+    radio->SetLayout(radioRight);
+    EXPECT_EQ(radio->MarkRect(), QRect(121 - 11, 3, 10, 10));
+    const QImage circle = Face(radio);
+    EXPECT_EQ(circle.pixel(110, 7), Rgb(kDefaultBorder)) << "the circle's left edge";
+    EXPECT_EQ(circle.pixel(109, 7), Rgb(kDefaultFace));
+}
+
+// Losing the focus while hovered runs the whole hover-leave step: the box
+// answers the pointer and clicks again, and the class timer stops.
+TEST_F(FlatSelection, aMarkThatLosesTheFocusWhileHoveredAnswersThePointerAgain)
+{
+    auto* box = Make<TFlatCheckBox>(10, 10);
+    auto* radio = Make<TFlatRadioButton>(10, 40);
+    auto* edit = Make<QLineEdit>(10, 100);
+    for (TFlatMarkControl* mark : std::initializer_list<TFlatMarkControl*>{box, radio}) {
+        PointAtMark(mark);
+        QTest::mouseClick(mark, Qt::LeftButton, {}, QPoint(5, 8));
+        ASSERT_TRUE(mark->Hovered());
+        edit->setFocus();  // Tab away, the pointer still on the mark
+        EXPECT_FALSE(mark->Hovered());
+        const QTimer* timer = mark == box ? TFlatCheckBox::HoverTimer() : TFlatRadioButton::HoverTimer();
+        EXPECT_FALSE(timer->isActive()) << "the class timer stops";
+        PointAtMark(mark);
+        EXPECT_TRUE(mark->Hovered()) << "the pointer hovers it again";
+    }
+    const bool before = box->Checked();
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, 8));
+    EXPECT_NE(box->Checked(), before) << "a click toggles it again";
+}
+
+// Hover enter and leave repaint the mark only, never the caption or background.
+TEST_F(FlatSelection, hoverRepaintsOnlyTheMark)
+{
+    auto* box = Make<TFlatCheckBox>(10, 10);
+    struct PaintSpy : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(e)->region();
+            return false;
+        }
+    } spy;
+    box->installEventFilter(&spy);
+    QTest::qWait(50);
+    spy.painted = QRegion();  // the first paint of the new box
+    PointAtMark(box);
+    QTest::qWait(50);
+    EXPECT_TRUE(box->Hovered());
+    EXPECT_EQ(spy.painted.boundingRect(), box->MarkRect());
 }
 
 TEST_F(FlatSelection, checkBoxTogglesOnReleaseWhileCountedAsHovered)
@@ -313,6 +368,26 @@ TEST_F(FlatSelection, keysAndWheelScrollWithoutSelecting)
     Wheel(list, -120);
     Wheel(list, -120);
     EXPECT_EQ(list->TopIndex(), 13) << "stops at the last page";
+}
+
+// Touchpads and fine wheels send parts of a notch: they add up into notches.
+TEST_F(FlatSelection, smallWheelDeltasAddUpToWholeNotches)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    for (int i = 0; i < 40; ++i)
+        list->Items().Add("riga " + QString::number(i));
+    QApplication::setWheelScrollLines(3);
+    for (int i = 0; i < 7; ++i)
+        Wheel(list, -15);
+    EXPECT_EQ(list->TopIndex(), 0) << "seven eighths of a notch";
+    Wheel(list, -15);
+    EXPECT_EQ(list->TopIndex(), 3) << "eight make one notch";
+    for (int i = 0; i < 16; ++i)
+        Wheel(list, -15);
+    EXPECT_EQ(list->TopIndex(), 9) << "sixteen make two";
+    for (int i = 0; i < 8; ++i)
+        Wheel(list, 15);
+    EXPECT_EQ(list->TopIndex(), 6);
 }
 
 TEST_F(FlatSelection, holdingAnArrowScrollsThenRepeatsAndSurvivesAnotherBox)
