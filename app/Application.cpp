@@ -2,12 +2,21 @@
 
 #include "Dialogs.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include <exception>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
+    // No display name: the platform would append it to every dialog's title.
     setApplicationName("Arcovelo");
-    setApplicationDisplayName("Arcovelo");
+    // Qt's own dialogs and buttons speak Italian like the window.
+    auto* translator = new QTranslator(this);
+    if (translator->load(QLocale(QLocale::Italian, QLocale::Italy), "qtbase", "_",
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(translator);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -13,16 +14,21 @@ QStringList Dialogs::shown_;
 
 namespace {
 
-// "label|pattern" as Qt writes a name filter: "label (pattern)".
-QString NameFilter(const QString& filter)
-{
-    const auto parts = filter.split('|');
-    return parts.size() == 2 ? parts[0] + " (" + parts[1] + ")" : filter;
-}
-
 QString Title() { return QApplication::applicationName(); }
 
 }  // namespace
+
+// "label (pattern)", or the label alone when it already shows its pattern.
+// "*.*" means every file, with or without a dot, which Qt writes "*".
+QString Dialogs::NameFilter(const QString& filter)
+{
+    const auto parts = filter.split('|');
+    if (parts.size() != 2)
+        return filter;
+    if (parts[0].endsWith("(" + parts[1] + ")"))
+        return parts[0];
+    return parts[0] + " (" + (parts[1] == "*.*" ? "*" : parts[1]) + ")";
+}
 
 void Dialogs::ShowMessage(QWidget* parent, const QString& text)
 {
@@ -97,6 +103,8 @@ bool Dialogs::SaveFile(QWidget* parent, TFileDialogSettings& settings, QString& 
                                                                                         : QString();
     }
     if (file.isEmpty())
+        return false;
+    if (QFileInfo::exists(file) && !Confirm(parent, "Il file " + file + " esiste già. Vuoi sostituirlo?"))
         return false;
     settings.fileName = file;
     return true;

@@ -37,6 +37,9 @@ public:
     static bool AskForDisk(const QString& text);
     static void ShowEngineError(const QString& text);
 
+    // The Qt name filter of a stored "label|pattern" filter.
+    static QString NameFilter(const QString& filter);
+
     // --- test hooks: while scripted no real dialog appears
     static void StartScript();
     static void StopScript();

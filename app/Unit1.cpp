@@ -12,6 +12,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDate>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -93,6 +97,23 @@ QString ContentsLine(const QString& entry)
            entry.mid(equals + 1) + " bytes";
 }
 
+// The list entries for what a file manager dropped: a file by its path, a
+// folder as every file in it and its subfolders.
+QStringList DroppedEntries(const QMimeData* data)
+{
+    QStringList entries;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QFileInfo info(url.toLocalFile());
+        if (info.isDir())
+            entries << info.absoluteFilePath() + "/*.* /s";
+        else if (info.isFile())
+            entries << info.absoluteFilePath();
+    }
+    return entries;
+}
+
 QString BlankTrimmed(const QString& text)
 {
     qsizetype first = 0, last = text.size();
@@ -114,6 +135,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
         edit->Loaded();
     for (auto* list : findChildren<TFlatListBox*>())
         list->Loaded();
+    FileListBox->setAcceptDrops(true);
+    FileListBox->installEventFilter(this);
 }
 
 TForm1::~TForm1() = default;
@@ -123,12 +146,67 @@ TForm1::~TForm1() = default;
 void TForm1::showEvent(QShowEvent* e)
 {
     QWidget::showEvent(e);
-    if (!shownOnce_) {
-        shownOnce_ = true;
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
-    }
+    if (shownOnce_)
+        return;  // restored from the task bar: what the user chose stays
+    shownOnce_ = true;
+    KeepButtonsAboveTheStatusBar();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     FormShow();
+}
+
+// The status bar never covers a button: the smallest height leaves room for
+// it below the lowest one (measured once the pages are laid out).
+void TForm1::KeepButtonsAboveTheStatusBar()
+{
+    int lowest = 0;
+    for (const TFlatButton* button : findChildren<TFlatButton*>())
+        if (button->isVisible())
+            lowest = std::max(lowest, button->mapTo(this, QPoint(0, button->height())).y());
+    setMinimumHeight(std::max(kMinClientHeight, lowest + Panel1->height()));
+}
+
+// Files and folders dropped from a file manager join the list like chosen
+// ones (a folder as all its files, subfolders included); Delete removes the
+// selected entries.
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != FileListBox || Busy())
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter: {
+        auto* drag = static_cast<QDragEnterEvent*>(event);
+        if (!DroppedEntries(drag->mimeData()).isEmpty())
+            drag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        AddEntries(DroppedEntries(drop->mimeData()));
+        drop->acceptProposedAction();
+        return true;
+    }
+    case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Delete)
+            return false;
+        for (int i = FileListBox->Items().Count() - 1; i >= 0; --i)
+            if (FileListBox->Selected(i))
+                FileListBox->Items().Delete(i);
+        ShowSelectedCount();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TForm1::AddEntries(const QStringList& entries)
+{
+    // Names are kept as chosen: on a case-sensitive file system two names
+    // that differ in case are two files.
+    for (const QString& entry : entries)
+        if (FileListBox->Items().IndexOf(entry) < 0)
+            FileListBox->Items().Add(entry);
+    ShowSelectedCount();
 }
 
 void TForm1::FormShow()
@@ -184,15 +262,15 @@ void TForm1::Button1Click(QObject*)
     if (Busy())
         return;
     QStringList chosen;
-    if (Dialogs::OpenFiles(this, OpenDialogadd, chosen)) {
-        // Names are kept as chosen: on a case-sensitive file system two
-        // names that differ in case are two files.
-        for (const QString& file : chosen) {
-            const QString path = QFileInfo(file).absoluteFilePath();
-            if (FileListBox->Items().IndexOf(path) < 0)
-                FileListBox->Items().Add(path);
-        }
-    }
+    QStringList paths;
+    if (Dialogs::OpenFiles(this, OpenDialogadd, chosen))
+        for (const QString& file : chosen)
+            paths << QFileInfo(file).absoluteFilePath();
+    AddEntries(paths);
+}
+
+void TForm1::ShowSelectedCount()
+{
     FlatEdit1->setText(QString::number(FileListBox->Items().Count()) + " file(s) selezionati");
 }
 
@@ -201,6 +279,7 @@ void TForm1::Button5Click(QObject*)
     if (Busy())
         return;
     FileListBox->Items().Clear();
+    ShowSelectedCount();
 }
 
 void TForm1::Button4Click(QObject*)
@@ -233,13 +312,21 @@ void TForm1::Button2Click(QObject*)
     Backupfile1.SetBackupMode(static_cast<arcovelo::TBackupMode>(rgBackupMode->ItemIndex() == 1));
     Backupfile1.SetCompressionLevel(LevelOfItem(rgCompressionLevel->ItemIndex()));
     Backupfile1.SetSaveFileID(CbSaveFileID->isChecked());
-    progressbar1->SetProgress(0);
+    StartProgress();
 
     std::vector<std::string> entries;
     for (const QString& entry : FileListBox->Items().List())
         entries.push_back(EnginePath(entry));
     WarningCollector warnings(Backupfile1);
-    const bool ok = Backupfile1.Backup(entries, EnginePath(archive));
+    bool ok = false;
+    try {
+        ok = Backupfile1.Backup(entries, EnginePath(archive));
+    } catch (const std::exception&) {
+        EndProgress(false);
+        throw;
+    }
+    EndProgress(ok);
+    ShowSelectedCount();
     if (!warnings.texts.isEmpty())
         Dialogs::ShowMessage(this, WarningsText(warnings.texts));
     if (ok)
@@ -250,13 +337,32 @@ void TForm1::Button2Click(QObject*)
     CloseIfPending();
 }
 
+// The gauge follows the run; the current file's name stands in the status
+// field, elided in the middle so both ends of the path stay readable. The
+// engine's closing call (no name, 100 %) comes after completed and failed runs
+// alike: EndProgress settles the gauge instead.
 void TForm1::Backupfile1Progress(TBackupFile*, const std::string& Filename, arcovelo::TPercentage Percent, bool&)
 {
-    progressbar1->setVisible(progressbar1->Progress() < 100);
-    if (!progressbar1->isHidden())
-        progressbar1->SetProgress(Percent);
-    Label1->setText(Percent >= 100 ? QString() : WindowPath(Filename));
-    Label1->adjustSize();
+    if (Filename.empty() && Percent >= 100)
+        return;
+    progressbar1->SetProgress(Percent);
+    const QFontMetrics metrics(FlatEdit1->font());
+    FlatEdit1->setText(metrics.elidedText(WindowPath(Filename), Qt::ElideMiddle, FlatEdit1->width() - 8));
+}
+
+void TForm1::StartProgress()
+{
+    progressbar1->SetProgress(0);
+    progressbar1->show();
+}
+
+// A completed run leaves the gauge full; a failed or cancelled one never
+// shows "100 %".
+void TForm1::EndProgress(bool completed)
+{
+    if (completed)
+        progressbar1->SetProgress(100);
+    progressbar1->setVisible(completed);
 }
 
 // ---------------------------------------------------------------- restore page
@@ -309,10 +415,19 @@ void TForm1::Button3Click(QObject*)
             Dialogs::ShowMessage(this, "Inserisci indirizzo di destinazione");
             return;
         }
-        destination = EdPath->text();
+        destination = BlankTrimmed(EdPath->text());
     }
     Backupfile1.SetRestoreFullPath(CbFullPath->isEnabled() && CbFullPath->Checked());
-    const bool ok = Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination));
+    StartProgress();
+    bool ok = false;
+    try {
+        ok = Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination));
+    } catch (const std::exception&) {
+        EndProgress(false);  // the window shows the message; the gauge must not claim more
+        throw;
+    }
+    EndProgress(ok);
+    ShowSelectedCount();
     if (ok)
         Dialogs::ShowMessage(this, "Ripristino completato, " + QString::number(Backupfile1.ProcessedCount()) +
                                        " files di " + QString::number(Backupfile1.FileCount()) + " ripristinato.");

@@ -113,6 +113,7 @@ protected:
     void showEvent(QShowEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
@@ -125,6 +126,11 @@ private:
     bool Busy() const { return Backupfile1.Busy(); }
     // A close asked for during an operation happens once it has returned.
     void CloseIfPending();
+    void ShowSelectedCount();
+    void AddEntries(const QStringList& entries);
+    void KeepButtonsAboveTheStatusBar();
+    void StartProgress();
+    void EndProgress(bool completed);
 
     bool shownOnce_ = false;
     bool closePending_ = false;

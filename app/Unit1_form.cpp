@@ -20,17 +20,26 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 
 #include <algorithm>
-#include <map>
+#include <vector>
 
 namespace {
 
-// "MS Sans Serif" at a pixel height, or the system's sans-serif at that size.
+// "MS Sans Serif" at a pixel height. Linux has no such face: Liberation Sans
+// takes its place, whose metrics (Arial's) are close to it, so every caption
+// fits the stored sizes; the system's sans-serif comes last.
 QFont WindowFont(int pixelHeight)
 {
+    static const bool substituted = [] {
+        QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
+        return true;
+    }();
+    (void)substituted;
     QFont font("MS Sans Serif");
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelHeight);
@@ -93,6 +102,22 @@ TFlatGroupBox* GroupBox(QWidget* parent, const char* name, int x, int y, int w, 
     return box;
 }
 
+// The banner: white, with a double bevel of one pixel each, the outer ring
+// lowered and the inner one raised.
+class BannerPanel : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::white);
+        DrawBevelFrame(painter, rect(), clBtnShadow, clBtnHighlight, 1);
+        DrawBevelFrame(painter, rect().adjusted(1, 1, -1, -1), clBtnHighlight, clBtnShadow, 1);
+    }
+};
+
 }  // namespace
 
 void TForm1::CreateControls()
@@ -109,11 +134,7 @@ void TForm1::CreateControls()
     setMaximumHeight(kMaxClientHeight);
     resize(kClientWidth, kInitialClientHeight);
 
-    Panel2 = Place<QWidget>(this, "Panel2", 0, 0, kClientWidth, 49, 2);
-    Panel2->setAutoFillBackground(true);
-    QPalette white = Panel2->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    Panel2->setPalette(white);
+    Panel2 = Place<BannerPanel>(this, "Panel2", 0, 0, kClientWidth, 49, 2);
     Image1 = Place<QLabel>(Panel2, "Image1", 272, 2, 259, 45);
     Image1->setPixmap(QPixmap::fromImage(BannerBitmap()));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -157,6 +178,7 @@ void TForm1::CreateBackupPage()
     rgCompressionLevel->setToolTip("Imposta il tipo di compressione da usare per creare l'archivio");
     btncancel = Button(page, "btncancel", 432, 344, 89, 25, "&Chiudi", "Chiude Arcovelo", 7);
     FileListBox = Selector(page, "FileListBox", 0, 0, 417, 271, {}, true);
+    FileListBox->setProperty("TabOrder", 8);
     FlatPanel1 = Place<TFlatPanel>(page, "FlatPanel1", 432, 64, 89, 265, 9);
     FlatPanel2 = Place<TFlatPanel>(page, "FlatPanel2", 200, 328, 217, 41, 10);
     Button2 = Button(FlatPanel2, "Button2", 64, 8, 89, 25, "Esegui backup", "Esegue la creazione dell'archivio", 0);
@@ -254,18 +276,41 @@ void TForm1::SetUpComponents()
     };
 }
 
-// The stored tab orders, container by container.
+namespace {
+
+// The controls of `container` that Tab reaches, in the stored tab orders:
+// each container's children by their order (those without one after, in
+// creation order), a container's own contents right after it.
+void CollectTabChain(QWidget* container, std::vector<QWidget*>& chain)
+{
+    std::vector<QWidget*> children;
+    if (auto* pages = qobject_cast<QTabWidget*>(container)) {
+        chain.push_back(pages->tabBar());
+        for (int i = 0; i < pages->count(); ++i)
+            children.push_back(pages->widget(i));
+    } else {
+        for (QObject* child : container->children())
+            if (child->isWidgetType() && !static_cast<QWidget*>(child)->isWindow())
+                children.push_back(static_cast<QWidget*>(child));
+        std::stable_sort(children.begin(), children.end(), [](QWidget* a, QWidget* b) {
+            const QVariant x = a->property("TabOrder"), y = b->property("TabOrder");
+            return x.isValid() && (!y.isValid() || x.toInt() < y.toInt());
+        });
+    }
+    for (QWidget* child : children) {
+        if (child->focusPolicy() & Qt::TabFocus)
+            chain.push_back(child);
+        CollectTabChain(child, chain);
+    }
+}
+
+}  // namespace
+
+// One chain through the whole window in the stored tab orders.
 void TForm1::ApplyTabOrder()
 {
-    std::map<QWidget*, std::vector<QWidget*>> byContainer;
-    for (QWidget* w : findChildren<QWidget*>())
-        if (w->property("TabOrder").isValid() && w->focusPolicy() != Qt::NoFocus)
-            byContainer[w->parentWidget()].push_back(w);
-    for (auto& [container, widgets] : byContainer) {
-        std::sort(widgets.begin(), widgets.end(), [](QWidget* a, QWidget* b) {
-            return a->property("TabOrder").toInt() < b->property("TabOrder").toInt();
-        });
-        for (std::size_t i = 1; i < widgets.size(); ++i)
-            QWidget::setTabOrder(widgets[i - 1], widgets[i]);
-    }
+    std::vector<QWidget*> chain;
+    CollectTabChain(this, chain);
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
 }

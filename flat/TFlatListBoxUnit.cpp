@@ -170,10 +170,15 @@ void TFlatListBox::SetItemList(const QStringList& items)
     SetItems(copy);
 }
 
+// A box that holds items never looks empty: when they shrink or are replaced,
+// the first visible row comes back within them.
 void TFlatListBox::ItemsChanged()
 {
-    if (!isEnabled())
+    topIndex_ = std::max(0, std::min(topIndex_, items_.Count() - visibleRows_));
+    if (!isEnabled()) {
+        update();
         return;  // a disabled box keeps its selection
+    }
     selection_.reset();
     update();
 }

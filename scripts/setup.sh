@@ -5,7 +5,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libsqlite3-dev libdeflate-dev
   libgtest-dev
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev qt6-translations-l10n fonts-dejavu-core fonts-liberation2
   clang libclang-rt-14-dev
   python3
 )

@@ -14,7 +14,13 @@
 #include "TFlatSpeedButtonUnit.h"
 
 #include <QCheckBox>
+#include <QCursor>
+#include <QDropEvent>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -170,8 +176,15 @@ TEST_F(Window, widthIsFixedAndHeightStaysWithinLimitsWhileThePagesKeepTheirSize)
     EXPECT_EQ(form->PageControl1->size(), QSize(533, 402));
     EXPECT_EQ(form->Panel1->geometry().bottom(), form->height() - 1) << "the status bar stays at the bottom";
     form->resize(533, 100);
-    EXPECT_EQ(form->height(), TForm1::kMinClientHeight);
+    EXPECT_GE(form->height(), TForm1::kMinClientHeight);
     EXPECT_EQ(form->PageControl1->size(), QSize(533, 402));
+    for (int page = 0; page < 2; ++page) {
+        form->PageControl1->setCurrentIndex(page);
+        for (const TFlatButton* b : form->findChildren<TFlatButton*>())
+            if (b->isVisible())
+                EXPECT_LE(b->mapTo(form.get(), QPoint(0, b->height())).y(), form->Panel1->y())
+                    << b->objectName().toStdString() << ": the status bar covers no button at the minimum height";
+    }
 }
 
 TEST_F(Window, addingFilesKeepsOneEntryEachAndCountsThem)
@@ -184,9 +197,41 @@ TEST_F(Window, addingFilesKeepsOneEntryEachAndCountsThem)
 
     Click(form->FlatButton1);
     EXPECT_EQ(form->FileListBox->Items().Count(), 0);
-    EXPECT_EQ(form->FlatEdit1->text(), "1 file(s) selezionati") << "Pulisci leaves the count text";
-    AddFiles({});  // cancelled
-    EXPECT_EQ(form->FlatEdit1->text(), "0 file(s) selezionati");
+    EXPECT_EQ(form->FlatEdit1->text(), "0 file(s) selezionati") << "the count follows Pulisci";
+
+    // A list scrolled to its end and then cleared shows what it holds next.
+    for (int i = 0; i < 40; ++i)
+        form->FileListBox->Items().Add("/f" + QString::number(i));
+    for (int i = 0; i < 30; ++i)
+        QTest::keyClick(form->FileListBox, Qt::Key_Down);
+    ASSERT_GT(form->FileListBox->TopIndex(), 10);
+    Click(form->FlatButton1);
+    AddFiles({Q(root / "src" / "a.txt")});
+    EXPECT_EQ(form->FileListBox->TopIndex(), 0) << "the one entry is in view";
+}
+
+// A file manager's drop adds files by path and folders as all their files;
+// Delete removes the selected entries.
+TEST_F(Window, droppedFilesAndFoldersAreAddedAndDeleteRemovesEntries)
+{
+    Write(root / "src" / "a.txt", "a");
+    Write(root / "src" / "sub" / "b.txt", "b");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Q(root / "src" / "a.txt")), QUrl::fromLocalFile(Q(root / "src" / "sub")),
+                  QUrl::fromLocalFile(Q(root / "src" / "a.txt"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->FileListBox, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->FileListBox, &drop);
+    EXPECT_EQ(form->FileListBox->Items().List(), (QStringList{Q(root / "src" / "a.txt"), Q(root / "src" / "sub") + "/*.* /s"}));
+    EXPECT_EQ(form->FlatEdit1->text(), "2 file(s) selezionati");
+
+    const QPoint firstRow = form->FileListBox->RowRects()[0].center();
+    QCursor::setPos(form->FileListBox->mapToGlobal(firstRow));  // the box selects the row under the pointer
+    QTest::mouseClick(form->FileListBox, Qt::LeftButton, {}, firstRow);
+    QTest::keyClick(form->FileListBox, Qt::Key_Delete);
+    EXPECT_EQ(form->FileListBox->Items().List(), (QStringList{Q(root / "src" / "sub") + "/*.* /s"}));
 }
 
 TEST_F(Window, anEmptyListOnlySaysSo)
@@ -332,16 +377,32 @@ TEST_F(Window, aBlankDestinationIsRefused)
     EXPECT_FALSE(fs::exists(root / "dest"));
 }
 
-TEST_F(Window, aRestoreAfterACompletedBackupKeepsTheGaugeHidden)
+// The gauge tells the truth: full after a completed backup or restore, never
+// "100 %" after a failed one; the current file is readable while it runs.
+TEST_F(Window, theGaugeEndsFullOnlyWhenTheRunCompleted)
 {
     BackUpSampleFiles();
-    ASSERT_EQ(form->progressbar1->Progress(), 100);
+    EXPECT_FALSE(form->progressbar1->isHidden());
+    EXPECT_EQ(form->progressbar1->Progress(), 100);
     ChooseArchive(root / "a.bck");
     form->rbOtherPath->SetChecked(true);
-    form->EdPath->setText(Q(root / "dest"));
-    RunRestore();
-    EXPECT_TRUE(form->progressbar1->isHidden());
+    form->EdPath->setText("  " + Q(root / "dest") + "  ");
+    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino completato, 3 files di 3 ripristinato.");
+    EXPECT_TRUE(fs::exists(root / "dest" / "uno.txt")) << "the destination is trimmed of blanks";
+    EXPECT_FALSE(form->progressbar1->isHidden());
     EXPECT_EQ(form->progressbar1->Progress(), 100);
+
+    Write(root / "file", "x");
+    form->EdPath->setText(Q(root / "file"));
+    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino impossibile.");
+    EXPECT_TRUE(form->progressbar1->isHidden() || form->progressbar1->Progress() < 100);
+
+    const std::string name = "/una/cartella/molto/lunga/con/dentro/altre/cartelle/ancora/file-finale.txt";
+    bool go = true;
+    form->Backupfile1Progress(&form->Backupfile1, name, 40, go);
+    const QString shown = form->FlatEdit1->text();
+    EXPECT_TRUE(shown.startsWith("/una/") && shown.endsWith("file-finale.txt")) << shown.toStdString();
+    EXPECT_LE(QFontMetrics(form->FlatEdit1->font()).horizontalAdvance(shown), form->FlatEdit1->width() - 6);
 }
 
 TEST_F(Window, anUnreadableArchiveShowsTheEnginesMessageAndTheWindowGoesOn)
@@ -354,6 +415,126 @@ TEST_F(Window, anUnreadableArchiveShowsTheEnginesMessageAndTheWindowGoesOn)
     EXPECT_FALSE(form->Backupfile1.Busy());
     Click(form->Button2);
     EXPECT_EQ(Dialogs::Shown().back(), "Arcovelo: Nessun file da archiviare") << "the window is still usable";
+}
+
+// Minimising and restoring the window keeps what the user chose.
+TEST_F(Window, minimisingAndRestoringKeepsTheChosenSelectors)
+{
+    form->rgBackupMode->SetItemIndex(1);
+    form->rgrestoremode->SetItemIndex(1);
+    form->showMinimized();
+    QApplication::processEvents();
+    form->showNormal();
+    QApplication::processEvents();
+    EXPECT_EQ(form->rgBackupMode->ItemIndex(), 1) << "Incrementale stays";
+    EXPECT_EQ(form->rgrestoremode->ItemIndex(), 1) << "Senza sovrascrittura stays";
+}
+
+// Alt+E on the "Backup" page does not start the restore of the hidden page.
+TEST_F(Window, acceleratorsActOnlyOnThePageInView)
+{
+    BackUpSampleFiles();
+    ChooseArchive(root / "a.bck");
+    Dialogs::ClearShown();
+    // Keys go to the focused control, or to the window when none has the focus.
+    const auto altE = [] {
+        QWidget* to = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : QApplication::activeWindow();
+        QTest::keyClick(to, Qt::Key_E, Qt::AltModifier);
+    };
+    form->PageControl1->setCurrentIndex(0);
+    altE();
+    EXPECT_TRUE(Dialogs::Shown().isEmpty()) << Dialogs::Shown().join("|").toStdString();
+    form->PageControl1->setCurrentIndex(1);
+    form->rbOtherPath->SetChecked(true);
+    form->EdPath->setText(Q(root / "dest"));
+    altE();
+    ASSERT_FALSE(Dialogs::Shown().isEmpty());
+    EXPECT_EQ(Dialogs::Shown().back(), "Arcovelo: Ripristino completato, 3 files di 3 ripristinato.");
+}
+
+// Click "Usa path originario", Tab away with the pointer still on it, click again.
+TEST_F(Window, usaPathOriginarioAnswersAClickAfterTab)
+{
+    form->PageControl1->setCurrentIndex(1);
+    auto* box = form->CbFullPath;
+    QTest::mouseMove(form.get(), QPoint(1, 1));
+    QCursor::setPos(box->mapToGlobal(QPoint(5, 8)));
+    QTest::mouseMove(box, QPoint(5, 8));
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, 8));
+    ASSERT_TRUE(box->Checked());
+    QTest::keyClick(box, Qt::Key_Tab);
+    QTest::mouseMove(box, QPoint(6, 8));
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, 8));
+    EXPECT_FALSE(box->Checked());
+}
+
+// The save dialog asks before an existing archive is replaced; the add
+// dialog's "Tutti i files" shows every file, dotted or not.
+TEST_F(Window, anExistingArchiveIsReplacedOnlyWhenTheUserSaysSo)
+{
+    EXPECT_EQ(Dialogs::NameFilter(form->OpenDialogadd.filter), "Tutti i files (*)");
+    EXPECT_EQ(Dialogs::NameFilter(form->SaveDialog.filter), "Backup archives (*.bck)");
+    Write(root / "old.bck", "keep me");
+    Write(root / "src" / "a.txt", "a");
+    AddFiles({Q(root / "src" / "a.txt")});
+    Dialogs::SetNextAnswer(false);
+    RunBackup(root / "old.bck");
+    EXPECT_TRUE(Dialogs::Shown().last().contains("esiste già")) << Dialogs::Shown().last().toStdString();
+    EXPECT_EQ(Read(root / "old.bck"), "keep me");
+    Dialogs::SetNextAnswer(true);
+    EXPECT_TRUE(RunBackup(root / "old.bck").startsWith("Arcovelo: Backup completato"));
+}
+
+// Tab follows the stored tab orders, containers' contents in their place.
+TEST_F(Window, tabFollowsTheStoredOrder)
+{
+    form->Button1->setFocus();
+    QStringList order;
+    for (int i = 0; i < 12; ++i) {
+        order << QApplication::focusWidget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    const QStringList expected{"Button1", "FlatButton1", "EdBackupTitle", "btncancel", "Button2"};
+    qsizetype at = -1;
+    for (const QString& name : expected) {
+        const qsizetype next = order.indexOf(name, at + 1);
+        EXPECT_GT(next, at) << name.toStdString() << " in " << order.join(", ").toStdString();
+        at = std::max(at, next);
+    }
+}
+
+// Every caption, list row and edit text fits its control, descenders included.
+TEST_F(Window, everyTextFitsItsControl)
+{
+    const auto fits = [](const QWidget* w, const QString& text, const QRect& room) {
+        const QFontMetrics m(w->font());
+        QString plain = text;
+        plain.remove('&');
+        EXPECT_LE(m.horizontalAdvance(plain), room.width()) << w->objectName().toStdString() << ": " << plain.toStdString();
+        EXPECT_LE(m.height(), room.height()) << w->objectName().toStdString() << ": " << plain.toStdString();
+    };
+    for (const QLabel* l : form->findChildren<QLabel*>())
+        if (!l->text().isEmpty())
+            fits(l, l->text(), l->rect());
+    for (const TFlatButton* b : form->findChildren<TFlatButton*>())
+        fits(b, b->Caption(), b->rect().adjusted(2, 2, -2, -2));
+    for (const TFlatGroupBox* g : form->findChildren<TFlatGroupBox*>())
+        fits(g, g->Caption(), QRect(10, 0, g->width() - 20, g->height()));
+    for (const TFlatMarkControl* m : form->findChildren<TFlatMarkControl*>())
+        fits(m, m->Caption(), m->CaptionRect());
+    for (const TFlatEdit* e : form->findChildren<TFlatEdit*>())
+        fits(e, e->text().isEmpty() ? "gjpqy" : e->text(), e->rect().adjusted(3, 3, -3, -3));
+    for (const TFlatListBox* list : form->findChildren<TFlatListBox*>())
+        for (const QString& item : list->Items().List())
+            fits(list, item, list->RowRects().front().adjusted(3, 0, -3, 0));
+}
+
+// Qt's own dialogs speak Italian with the window.
+TEST_F(Window, qtsOwnDialogsSpeakItalian)
+{
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text().remove('&'), "Sì");
 }
 
 TEST_F(Window, restoringWithoutAnArchiveIsImpossible)
