@@ -89,7 +89,7 @@ QString StampDate(const QString& stampText)
 // at the first "=" after the tab, so an "=" in the path does no harm.
 QString ContentsLine(const QString& entry)
 {
-    const auto tab = entry.indexOf('\t');
+    const auto tab = entry.lastIndexOf('\t');  // a name may hold a TAB; the stamp and size hold none
     const auto equals = tab < 0 ? -1 : entry.indexOf('=', tab);
     if (equals < 0)
         return entry;

@@ -5,92 +5,26 @@
 #include "format.h"
 #include "terminal.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <map>
 #include <optional>
-#include <set>
 
 namespace arcovelo::cli {
 namespace {
 
-const char* const kUsageText =
-    "Usage:\n"
-    "  arcovelo-cli backup ARCHIVE ENTRY... [--title TEXT] [--incremental]\n"
-    "         [--level fastest|default|max|none] [--volume-size BYTES] [--no-file-list]\n"
-    "         [--keep-archive-flags] [--yes] [--quiet]\n"
-    "  arcovelo-cli list ARCHIVE\n"
-    "  arcovelo-cli restore ARCHIVE [--dest DIR] [--full-path]\n"
-    "         [--mode all|no-overwrite|newer|existing|existing-newer] [--yes] [--quiet]\n"
-    "  arcovelo-cli test ARCHIVE [--yes] [--quiet]\n"
-    "\n"
+const char* const kStatusText =
     "ENTRY is a file name or a mask (* and ?), optionally followed by \" /s\" to take\n"
     "the matching files of every subfolder too. ARCHIVE is the first volume (.bck).\n"
     "Exit status: 0 success, 1 failure, 2 bad usage, 3 cancelled (also by Ctrl-C),\n"
     "4 the archive was written but something asked for could not be taken (each is\n"
     "named on stderr), 10 + the engine's error code when it reported one.\n";
 
-struct UsageError {
-    std::string message;
-};
-
-// Splits the arguments into positional ones and --options; `valued` names the
-// options that take the next argument as their value.
-struct Arguments {
-    std::vector<std::string> positional;
-    std::map<std::string, std::string> options;
-
-    Arguments(const std::vector<std::string>& args, const std::set<std::string>& valued,
-              const std::set<std::string>& flags)
-    {
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& a = args[i];
-            if (a.rfind("--", 0) != 0 || a.size() == 2) {
-                positional.push_back(a);
-            } else if (valued.count(a)) {
-                if (i + 1 >= args.size())
-                    throw UsageError{a + " needs a value"};
-                options[a] = args[++i];
-            } else if (flags.count(a)) {
-                options[a] = "";
-            } else {
-                throw UsageError{"unknown option " + a};
-            }
-        }
-    }
-    bool Has(const std::string& name) const { return options.count(name) != 0; }
-    std::string Get(const std::string& name, const std::string& fallback) const
-    {
-        const auto it = options.find(name);
-        return it == options.end() ? fallback : it->second;
-    }
-};
-
-TCompressionLevel ParseLevel(const std::string& text)
-{
-    static const std::map<std::string, TCompressionLevel> levels = {
-        {"fastest", clFastest}, {"none", clNone}, {"default", clDefault}, {"max", clMax}};
-    const auto it = levels.find(text);
-    if (it == levels.end())
-        throw UsageError{"unknown level " + text};
-    return it->second;
-}
-
-TRestoreMode ParseMode(const std::string& text)
-{
-    static const std::map<std::string, TRestoreMode> modes = {{"all", rmAll},
-                                                              {"no-overwrite", rmNoOverwrite},
-                                                              {"newer", rmNewer},
-                                                              {"existing", rmExisting},
-                                                              {"existing-newer", rmExistingNewer}};
-    const auto it = modes.find(text);
-    if (it == modes.end())
-        throw UsageError{"unknown mode " + text};
-    return it->second;
-}
-
-std::int32_t ParseVolumeSize(const std::string& text)
+// The volume size: 0 (one volume) or enough for a chunk.
+std::string CheckVolumeSize(const std::string& text)
 {
     std::size_t used = 0;
     long long value = -1;
@@ -100,10 +34,44 @@ std::int32_t ParseVolumeSize(const std::string& text)
         used = 0;
     }
     if (used != text.size() || value < 0 || value > 0x7FFFFFFF || (value > 0 && value < format::kMinVolumeSize))
-        throw UsageError{"--volume-size takes 0 (one volume) or a number of bytes from " +
-                         std::to_string(format::kMinVolumeSize) + " to 2147483647"};
-    return static_cast<std::int32_t>(value);
+        return "takes 0 (one volume) or a number of bytes from " + std::to_string(format::kMinVolumeSize) +
+               " to 2147483647";
+    return "";
 }
+
+const std::map<std::string, TCompressionLevel> kLevels = {
+    {"fastest", clFastest}, {"none", clNone}, {"default", clDefault}, {"max", clMax}};
+const std::map<std::string, TRestoreMode> kModes = {{"all", rmAll},
+                                                    {"no-overwrite", rmNoOverwrite},
+                                                    {"newer", rmNewer},
+                                                    {"existing", rmExisting},
+                                                    {"existing-newer", rmExistingNewer}};
+
+template <typename Value>
+std::vector<std::string> NamesOf(const std::map<std::string, Value>& values)
+{
+    std::vector<std::string> names;
+    for (const auto& [name, value] : values)
+        names.push_back(name);
+    return names;
+}
+
+// What the command line asked for.
+struct Request {
+    std::string archive;
+    std::vector<std::string> entries;
+    std::string title = "Predefinito";
+    bool incremental = false;
+    std::string level = "fastest";
+    std::string volumeSize = "0";
+    bool noFileList = false;
+    bool keepArchiveFlags = false;
+    std::string dest;
+    bool fullPath = false;
+    std::string mode = "all";
+    bool yes = false;
+    bool quiet = false;
+};
 
 // Wires the engine to the terminal: host, progress line, error and warning
 // capture, Ctrl-C as Stop.
@@ -130,7 +98,7 @@ struct Session {
         engine.OnProgress = [this](TBackupFile* sender, const std::string& file, TPercentage percent, bool& cont) {
             if (StopOnSignals::StopRequested())
                 cont = false;
-            progress.Show(file, percent, sender->BytesProcessed());
+            progress.Show(file, percent, sender->BytesProcessed(), sender->TotalSize());
         };
         engine.OnError = [this](TBackupFile*, int code, const std::string& message) {
             progress.Clear();
@@ -163,24 +131,19 @@ struct Session {
     }
 };
 
-int Backup(const std::vector<std::string>& args)
+int Backup(const Request& r)
 {
-    const Arguments a(args, {"--title", "--level", "--volume-size"},
-                      {"--incremental", "--no-file-list", "--keep-archive-flags", "--yes", "--quiet"});
-    if (a.positional.size() < 2)
-        throw UsageError{"backup needs an archive and at least one entry"};
-    Session s(a.Has("--yes"), a.Has("--quiet"));
+    Session s(r.yes, r.quiet);
     TBackupFile& e = s.engine;
-    e.SetBackupTitle(a.Get("--title", "Predefinito"));
-    e.SetBackupMode(a.Has("--incremental") ? bmIncremental : bmAll);
-    e.SetCompressionLevel(ParseLevel(a.Get("--level", "fastest")));
-    e.SetMaxSize(ParseVolumeSize(a.Get("--volume-size", "0")));
-    e.SetSaveFileID(!a.Has("--no-file-list"));
-    e.SetSetArchiveFlag(!a.Has("--keep-archive-flags"));
-    const std::vector<std::string> entries(a.positional.begin() + 1, a.positional.end());
-    const bool ok = e.Backup(entries, a.positional[0]);
+    e.SetBackupTitle(r.title);
+    e.SetBackupMode(r.incremental ? bmIncremental : bmAll);
+    e.SetCompressionLevel(kLevels.at(r.level));
+    e.SetMaxSize(static_cast<std::int32_t>(std::stoll(r.volumeSize)));
+    e.SetSaveFileID(!r.noFileList);
+    e.SetSetArchiveFlag(!r.keepArchiveFlags);
+    const bool ok = e.Backup(r.entries, r.archive);
     const int status = s.Status(ok);
-    if (ok && !a.Has("--quiet"))
+    if (ok && !r.quiet)
         std::cout << e.FileCount() << " files, " << e.TotalSize() << " bytes, compression " << e.CompressionRate()
                   << " %\n";
     return status;
@@ -202,104 +165,147 @@ std::string FormatStamp(const std::string& text)
     return out;
 }
 
-int List(const std::vector<std::string>& args)
+int List(const Request& r)
 {
-    const Arguments a(args, {}, {});
-    if (a.positional.size() != 1)
-        throw UsageError{"list needs one archive"};
     Session s(false, true);
-    if (s.engine.Files().KindOf(a.positional[0]) == PathKind::Missing) {
-        std::cerr << "arcovelo-cli: " << a.positional[0] << ": no such archive\n";
+    if (s.engine.Files().KindOf(r.archive) == PathKind::Missing) {
+        std::cerr << "arcovelo-cli: " << r.archive << ": no such archive\n";
         return kFailure;
     }
     std::vector<std::string> lines;
     std::string title;
-    s.engine.GetArchiveInfo(a.positional[0], &lines, title);
+    s.engine.GetArchiveInfo(r.archive, &lines, title);
     if (s.reportedError != 0)
         return kEngineError + s.reportedError;
-    std::cout << "Title: " << title << "\nFiles: " << s.engine.FileCount() << "\nTotal size: "
+    std::cout << "Title: " << Printable(title) << "\nFiles: " << s.engine.FileCount() << "\nTotal size: "
               << s.engine.TotalSize() << " bytes\n";
     if (lines.empty())
         std::cout << "Nessuna informazione estesa dei files per questo archivio.\n";
     for (const auto& line : lines) {
-        const auto tab = line.find('\t');
+        const auto tab = line.rfind('\t');  // a name may hold a TAB; the stamp and size hold none
         const auto eq = tab == std::string::npos ? std::string::npos : line.find('=', tab);
         if (eq == std::string::npos) {
-            std::cout << line << "\n";
+            std::cout << Printable(line) << "\n";
             continue;
         }
-        std::cout << line.substr(0, tab) << "  " << FormatStamp(line.substr(tab + 1, eq - tab - 1)) << "  "
+        std::cout << Printable(line.substr(0, tab)) << "  " << FormatStamp(line.substr(tab + 1, eq - tab - 1)) << "  "
                   << line.substr(eq + 1) << "\n";
     }
     return kSuccess;
 }
 
-int Restore(const std::vector<std::string>& args)
+int Restore(const Request& r)
 {
-    const Arguments a(args, {"--dest", "--mode"}, {"--full-path", "--yes", "--quiet"});
-    if (a.positional.size() != 1)
-        throw UsageError{"restore needs one archive"};
-    Session s(a.Has("--yes"), a.Has("--quiet"));
-    s.engine.SetRestoreMode(ParseMode(a.Get("--mode", "all")));
-    s.engine.SetRestoreFullPath(a.Has("--full-path"));
-    if (a.Has("--yes"))
-        s.GiveUpOnMissingVolumes(a.positional[0]);
-    if (s.engine.Files().KindOf(a.positional[0]) == PathKind::Missing) {
-        std::cerr << "arcovelo-cli: " << a.positional[0] << ": no such archive\n";
+    Session s(r.yes, r.quiet);
+    s.engine.SetRestoreMode(kModes.at(r.mode));
+    s.engine.SetRestoreFullPath(r.fullPath);
+    if (r.yes)
+        s.GiveUpOnMissingVolumes(r.archive);
+    if (s.engine.Files().KindOf(r.archive) == PathKind::Missing) {
+        std::cerr << "arcovelo-cli: " << r.archive << ": no such archive\n";
         return kFailure;
     }
-    const bool ok = s.engine.Restore(a.positional[0], a.Get("--dest", ""));
+    const bool ok = s.engine.Restore(r.archive, r.dest);
     const int status = s.Status(ok);
-    if (!a.Has("--quiet"))
+    if (!r.quiet)
         std::cout << s.engine.ProcessedCount() << " of " << s.engine.FileCount() << " files restored\n";
     return status;
 }
 
-int Test(const std::vector<std::string>& args)
+int Test(const Request& r)
 {
-    const Arguments a(args, {}, {"--yes", "--quiet"});
-    if (a.positional.size() != 1)
-        throw UsageError{"test needs one archive"};
-    Session s(a.Has("--yes"), a.Has("--quiet"));
-    if (a.Has("--yes"))
-        s.GiveUpOnMissingVolumes(a.positional[0]);
+    Session s(r.yes, r.quiet);
+    if (r.yes)
+        s.GiveUpOnMissingVolumes(r.archive);
     std::vector<ArchiveDamage> damage;
-    const bool ok = s.engine.TestArchive(a.positional[0], damage);
+    const bool ok = s.engine.TestArchive(r.archive, damage);
     s.progress.Clear();
     for (const auto& d : damage)
-        std::cout << (d.file.empty() ? "archive" : d.file) << ": " << d.what << "\n";
+        std::cout << (d.file.empty() ? "archive" : Printable(d.file)) << ": " << Printable(d.what) << "\n";
     if (ok)
         std::cout << "OK: " << s.engine.ProcessedCount() << " records, every chunk sound\n";
     return ok ? kSuccess : kFailure;
+}
+
+// The commands, their arguments and options; each command's callback runs
+// its work and leaves the exit status in `status`.
+void DefineCommands(CLI::App& app, Request& r, int& status)
+{
+    app.description("Back up files into .bck archives, list, check and restore them.");
+    app.set_version_flag("--version", std::string("arcovelo-cli ") + ARCOVELO_VERSION);
+    app.require_subcommand(1);
+    app.footer(kStatusText);
+    const auto archive = [&r](CLI::App* command) {
+        command->add_option("ARCHIVE", r.archive, "the archive (its first volume)")->required();
+    };
+    const auto prompts = [&r](CLI::App* command) {
+        command->add_flag("--yes", r.yes, "answer OK to every disk prompt");
+        command->add_flag("--quiet", r.quiet, "no progress line and no summary");
+    };
+
+    CLI::App* backup = app.add_subcommand("backup", "write the files matched by ENTRY... into ARCHIVE");
+    archive(backup);
+    backup->add_option("ENTRY", r.entries, "a file name or mask, optionally followed by \" /s\"")->required();
+    backup->add_option("--title", r.title, "the backup's title")->capture_default_str();
+    backup->add_flag("--incremental", r.incremental, "only the files changed since their last backup");
+    backup->add_option("--level", r.level, "compression level")
+        ->check(CLI::IsMember(NamesOf(kLevels)))
+        ->capture_default_str();
+    backup->add_option("--volume-size", r.volumeSize, "largest volume in bytes, 0 for one volume")
+        ->check(CLI::Validator(CheckVolumeSize, "BYTES"))
+        ->capture_default_str();
+    backup->add_flag("--no-file-list", r.noFileList, "store no list of contents");
+    backup->add_flag("--keep-archive-flags", r.keepArchiveFlags, "leave the files' archive flags set");
+    prompts(backup);
+    backup->callback([&] { status = Backup(r); });
+
+    CLI::App* list = app.add_subcommand("list", "show the title, the counts and the contents of ARCHIVE");
+    archive(list);
+    list->callback([&] { status = List(r); });
+
+    CLI::App* restore = app.add_subcommand("restore", "restore the files of ARCHIVE");
+    archive(restore);
+    restore->add_option("--dest", r.dest, "restore below this folder instead of to the stored paths");
+    restore->add_flag("--full-path", r.fullPath, "keep the stored folders below --dest");
+    restore->add_option("--mode", r.mode, "which files to write")
+        ->check(CLI::IsMember(NamesOf(kModes)))
+        ->capture_default_str();
+    prompts(restore);
+    restore->callback([&] { status = Restore(r); });
+
+    CLI::App* test = app.add_subcommand("test", "read every record of ARCHIVE and decode every chunk");
+    archive(test);
+    prompts(test);
+    test->callback([&] { status = Test(r); });
 }
 
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args)
 {
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        (args.empty() ? std::cerr : std::cout) << kUsageText;
-        return args.empty() ? kUsage : kSuccess;
-    }
-    const std::string command = args[0];
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    CLI::App app{"", "arcovelo-cli"};
+    Request request;
+    int status = kSuccess;
+    DefineCommands(app, request, status);
+    std::vector<const char*> argv{"arcovelo-cli"};
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
     try {
-        if (command == "backup")
-            return Backup(rest);
-        if (command == "list")
-            return List(rest);
-        if (command == "restore")
-            return Restore(rest);
-        if (command == "test")
-            return Test(rest);
-        throw UsageError{"unknown command " + command};
-    } catch (const UsageError& e) {
-        std::cerr << "arcovelo-cli: " << e.message << "\n" << kUsageText;
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "arcovelo-cli: " << e.what() << "\nRun 'arcovelo-cli --help' for the commands and options.\n";
         return kUsage;
     } catch (const std::exception& e) {
         std::cerr << "\narcovelo-cli: " << e.what() << "\n";
         return kFailure;
     }
+    return status;
 }
 
 }  // namespace arcovelo::cli

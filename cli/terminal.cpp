@@ -66,7 +66,55 @@ ProgressLine::ProgressLine(bool enabled)
 {
 }
 
-void ProgressLine::Show(const std::string& file, int percent, std::int64_t bytes)
+namespace {
+
+// Length of the UTF-8 sequence starting at `text[at]`, or 0 when it is not one.
+std::size_t Utf8Length(const std::string& text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const std::size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || at + n > text.size() || (n == 2 && lead < 0xC2))
+        return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+    return n;
+}
+
+std::string TimeText(double seconds)
+{
+    const long s = static_cast<long>(seconds + 0.5);
+    char out[32];
+    std::snprintf(out, sizeof out, "%ld:%02ld", s / 60, s % 60);
+    return out;
+}
+
+}  // namespace
+
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t n = Utf8Length(text, i);
+        if (c == '\n' || c == '\t' || c == '\r') {
+            out += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else if (n == 0 || c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        ++i;
+    }
+    return out;
+}
+
+void ProgressLine::Show(const std::string& file, int percent, std::int64_t bytes, std::int64_t total)
 {
     if (!enabled_)
         return;
@@ -77,8 +125,10 @@ void ProgressLine::Show(const std::string& file, int percent, std::int64_t bytes
     shown_ = true;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? double(bytes) / 1e6 / seconds : 0.0;
-    std::string name = file.size() > 50 ? "..." + file.substr(file.size() - 47) : file;
-    std::fprintf(stderr, "\r%3d %%  %8.1f MB/s  %-50s", percent, rate, name.c_str());
+    const std::string left = bytes > 0 && total > bytes ? TimeText(seconds * double(total - bytes) / double(bytes)) : "-";
+    const std::string shown = Printable(file);
+    const std::string name = shown.size() > 40 ? "..." + shown.substr(shown.size() - 37) : shown;
+    std::fprintf(stderr, "\r%3d %%  %8.1f MB/s  %6s left  %-40s", percent, rate, left.c_str(), name.c_str());
     std::fflush(stderr);
 }
 

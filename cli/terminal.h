@@ -39,11 +39,16 @@ public:
     static bool StopRequested();
 };
 
-// "\r 42 %  12.3 MB/s  /path/of/file" on a terminal, at most ten times a second.
+// `text` for one terminal line: control characters as C escapes (\n, \t, \r,
+// \xNN) and bytes that are not UTF-8 as \xNN; everything else unchanged.
+std::string Printable(const std::string& text);
+
+// "\r 42 %  12.3 MB/s  0:07 left  /path/of/file" on a terminal, at most ten
+// times a second; nothing with --quiet or without a terminal.
 class ProgressLine {
 public:
     explicit ProgressLine(bool enabled);
-    void Show(const std::string& file, int percent, std::int64_t bytes);
+    void Show(const std::string& file, int percent, std::int64_t bytes, std::int64_t total);
     void Clear();
 
 private:

@@ -19,20 +19,41 @@ namespace {
 
 [[noreturn]] void ThrowInvalidArchive() { throw ArchiveError(ErrorMessage(errInvalidArchive)); }
 
-// The lines of the file-ID list; more lines than `most` make the archive
-// invalid, which bounds the memory a crafted list can take.
+// True when `line` ends like an entry of the file-ID list: a TAB, a date
+// stamp (decimal, maybe negative), "=" and a size.
+bool EndsWithEntry(const std::string& line)
+{
+    const auto tab = line.rfind('\t');
+    if (tab == std::string::npos)
+        return false;
+    std::size_t at = tab + 1;
+    if (at < line.size() && line[at] == '-')
+        ++at;
+    const auto digits = [&] {
+        const std::size_t start = at;
+        while (at < line.size() && line[at] >= '0' && line[at] <= '9')
+            ++at;
+        return at > start;
+    };
+    if (!digits() || at >= line.size() || line[at] != '=')
+        return false;
+    ++at;
+    return digits() && at == line.size();
+}
+
+// The lines of the file-ID list. A line end (CR LF, CR or LF) ends a line only
+// where an entry ends, so a name that holds line ends stays in one line. More
+// possible lines than `most` make the archive invalid, which bounds the memory
+// a crafted list can take.
 std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes, std::int64_t most)
 {
-    std::int64_t count = 0;
+    std::int64_t ends = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i)
         if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
-            ++count;
-    if (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r')
-        ++count;
-    if (count > most)
+            ++ends;
+    if (ends + 1 > most)
         ThrowInvalidArchive();
     std::vector<std::string> lines;
-    lines.reserve(static_cast<std::size_t>(count));
     std::string line;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const char c = static_cast<char>(bytes[i]);
@@ -40,10 +61,14 @@ std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes, std:
             line += c;
             continue;
         }
-        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        lines.push_back(std::move(line));
-        line.clear();
+        const std::size_t length = c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n' ? 2 : 1;
+        if (EndsWithEntry(line)) {
+            lines.push_back(std::move(line));
+            line.clear();
+        } else {
+            line.append(reinterpret_cast<const char*>(&bytes[i]), length);
+        }
+        i += length - 1;
     }
     if (!line.empty())
         lines.push_back(std::move(line));

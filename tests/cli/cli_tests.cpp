@@ -210,4 +210,36 @@ TEST_F(Cli, interruptingABackupOrARestoreStopsItCleanly)
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
 
+// The usual option rules: --version, --opt=value, "--" before an entry that
+// looks like an option, unknown options and bad values named as usage errors.
+TEST_F(Cli, optionsFollowTheUsualRules)
+{
+    const auto version = Run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("arcovelo-cli " ARCOVELO_VERSION), std::string::npos) << version.out;
+    EXPECT_EQ(Run("backup --help").status, 0);
+
+    const auto unknown = Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "a.txt") + " --frobnicate");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.out.find("--frobnicate"), std::string::npos) << unknown.out;
+    const auto badValue = Run("backup " + Q(root / "a.bck") + " x --level=fast");
+    EXPECT_EQ(badValue.status, 2);
+    EXPECT_NE(badValue.out.find("--level"), std::string::npos) << badValue.out;
+
+    Write(root / "--yes", "a file with an option's name");
+    const auto dashes = Run("backup " + Q(root / "b.bck") + " --level=none --quiet -- --yes");
+    EXPECT_EQ(dashes.status, 4) << "--yes after -- is an entry, missing from the current folder";
+    EXPECT_NE(dashes.out.find("Cannot find file \"--yes\""), std::string::npos) << dashes.out;
+}
+
+// list writes one line per file whatever its name holds.
+TEST_F(Cli, listShowsControlCharactersEscapedOnOneLine)
+{
+    Write(root / "src" / "two\nlines\t.txt", "x");
+    ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "two*") + " --quiet").status, 0);
+    const auto list = Run("list " + Q(root / "a.bck"));
+    EXPECT_NE(list.out.find((root / "src").string() + "/two\\nlines\\t.txt  "), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find("\nlines"), std::string::npos) << list.out;
+}
+
 }  // namespace

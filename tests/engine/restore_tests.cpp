@@ -495,8 +495,9 @@ TEST_F(ArchiveInfo, withoutFileListLeavesTheListUntouched)
 
 TEST_F(ArchiveInfo, splitsListLinesAtCrLfCrOrLf)
 {
-    // A list record written by hand: one stored chunk holding three line ends.
-    const std::string text = "a\t1=1\r\nb\t2=2\rc\t3=3\nd\t4=4";
+    // A list record written by hand: one stored chunk holding three line ends,
+    // and a name that holds line ends itself.
+    const std::string text = "a\t1=1\r\nb\t2=2\rc\t3=3\nd\t4=4\r\nn\ne\r\nw\t5=5\r\n";
     MemoryStream s;
     s.WriteInt32(0);
     s.WriteInt32(10);
@@ -514,7 +515,7 @@ TEST_F(ArchiveInfo, splitsListLinesAtCrLfCrOrLf)
     std::vector<std::string> list;
     std::string title;
     engine.GetArchiveInfo(":STREAM", &list, title);
-    EXPECT_EQ(list, (std::vector<std::string>{"a\t1=1", "b\t2=2", "c\t3=3", "d\t4=4"}));
+    EXPECT_EQ(list, (std::vector<std::string>{"a\t1=1", "b\t2=2", "c\t3=3", "d\t4=4", "n\ne\r\nw\t5=5"}));
 }
 
 // A crafted list of millions of empty lines is refused (code 5) instead of
