@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libsqlite3-dev libdeflate-dev
-  libgtest-dev
+  libgtest-dev libcli11-dev
+  desktop-file-utils dpkg-dev file man-db
   qt6-base-dev qt6-translations-l10n fonts-dejavu-core fonts-liberation2
   clang libclang-rt-14-dev
   python3

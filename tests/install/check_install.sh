@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary DESTDIR and checks every installed file,
+# then makes the Debian package and starts its programs.
+# Usage: check_install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null
+expected=(
+  usr/bin/arcovelo
+  usr/bin/arcovelo-cli
+  usr/share/applications/arcovelo.desktop
+  usr/share/metainfo/arcovelo.metainfo.xml
+  usr/share/man/man1/arcovelo.1
+  usr/share/man/man1/arcovelo-cli.1
+  usr/share/bash-completion/completions/arcovelo-cli
+)
+for size in 16 32 48 64 128 256; do
+  expected+=("usr/share/icons/hicolor/${size}x${size}/apps/arcovelo.png")
+done
+for f in "${expected[@]}"; do
+  [ -s "$work/root/$f" ] || fail "$f is not installed"
+done
+file "$work/root/usr/share/icons/hicolor/256x256/apps/arcovelo.png" | grep -q "256 x 256" || fail "the 256 icon is not 256 x 256"
+
+desktop-file-validate "$work/root/usr/share/applications/arcovelo.desktop" || fail "desktop entry"
+grep -q '^Exec=arcovelo$' "$work/root/usr/share/applications/arcovelo.desktop" || fail "Exec"
+for page in arcovelo arcovelo-cli; do
+  warnings=$(MANWIDTH=80 man --warnings -l -E UTF-8 "$work/root/usr/share/man/man1/$page.1" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "man -l $page.1: $warnings"
+done
+bash -n "$work/root/usr/share/bash-completion/completions/arcovelo-cli" || fail "completion script"
+# The completion offers the level values.
+words=$(bash -c "source '$work/root/usr/share/bash-completion/completions/arcovelo-cli'
+  COMP_WORDS=(arcovelo-cli backup a.bck --level m); COMP_CWORD=4; _arcovelo_cli; echo \${COMPREPLY[*]}")
+[ "$words" = "max" ] || fail "completion of --level m gave '$words'"
+
+(cd "$build" && cpack -G DEB -B "$work/package" >/dev/null) || fail "cpack"
+deb=$(ls "$work"/package/*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libqt6widgets6 zlib1g libdeflate0 libsqlite3-0 fonts-liberation2; do
+  echo "$depends" | grep -q "$lib" || fail "the package does not depend on $lib: $depends"
+done
+dpkg-deb -x "$deb" "$work/unpacked"
+"$work/unpacked/usr/bin/arcovelo-cli" --version | grep -q '^arcovelo-cli ' || fail "the packaged arcovelo-cli does not start"
+status=0
+QT_QPA_PLATFORM=offscreen ARCOVELO_STATE_DIR="$work/state" timeout 3 "$work/unpacked/usr/bin/arcovelo" || status=$?
+[ "$status" -eq 124 ] || fail "the packaged window program ended with $status instead of running"
+echo "install and package: all checks passed"
