@@ -96,7 +96,8 @@ struct TBackupFile::WriteRun {
     std::unique_ptr<ArchiveFlags> flags;
     std::vector<FileEntry> archived;  // files held whole, as they were read
 
-    Stream* archive = nullptr;
+    Stream* archive = nullptr;  // `out`, which gathers writes for the volume or OutStream
+    std::unique_ptr<BufferedWriter> out;
     std::unique_ptr<FileStream> volumeFile;
     std::string volumeName;
     unsigned volume = 1;
@@ -108,6 +109,7 @@ struct TBackupFile::WriteRun {
     // exactly the chunks the writer will take.
     std::int64_t readRemaining = 0;
     bool readEnded = false;
+    bool singleChunk = false;  // compressed on the caller's thread: no hand-over for one chunk
 
     OrderedPipeline<ChunkSlot, ChunkCompressor> chunks;
 };
@@ -138,12 +140,8 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
         SaveFileList(run);
     OpenArchive(run, ArchiveName);
 
-    for (std::size_t i = 0; i < run.work.size() && continueFlag_; ++i) {
-        if ((run.listInWork && i == 0) || fs_->FileExists(run.work[i].path))
-            WriteFileRecord(run, i);
-        else
-            Warn("File \"" + run.work[i].path + "\" vanished before it was backed up");
-    }
+    for (std::size_t i = 0; i < run.work.size() && continueFlag_; ++i)
+        WriteFileRecord(run, i);
 
     if (continueFlag_) {
         try {
@@ -227,16 +225,18 @@ void TBackupFile::TakeSizes(WriteRun& run)
 {
     for (const auto& entry : run.work) {
         const std::string& name = entry.path;
-        if (!fs_->FileExists(name))
-            continue;
-        std::int64_t size = 0;
-        {
-            auto file = fs_->OpenRead(name);
-            size = file->Size();
+        std::unique_ptr<FileStream> file;
+        try {
+            file = fs_->OpenRead(name);
+        } catch (const StreamError&) {
+            if (!fs_->FileExists(name))
+                continue;  // gone since it was found: said when its record is due
+            throw;
         }
+        const std::int64_t size = file->Size();
         totalSize_ += size;
         if (saveFileID_)
-            run.fileList.push_back(name + "\t" + std::to_string(fs_->FileAge(name)) + "=" + std::to_string(size));
+            run.fileList.push_back(name + "\t" + std::to_string(file->DateStamp()) + "=" + std::to_string(size));
     }
 }
 
@@ -280,8 +280,9 @@ void TBackupFile::OpenArchive(WriteRun& run, const std::string& archiveName)
         } else {
             run.volumeName = archiveName;
             run.volumeFile = fs_->Create(archiveName);
-            run.archive = run.volumeFile.get();
         }
+        run.out = std::make_unique<BufferedWriter>(run.useStream ? *outStream_ : *run.volumeFile);
+        run.archive = run.out.get();
         WriteString(*run.archive, backupTitle_);
         run.archive->WriteInt32(static_cast<std::int32_t>(std::min(totalSize_, format::kMaxHeaderValue)));
         run.archive->WriteInt32(fileCount_);
@@ -295,6 +296,19 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
 {
     const bool isList = run.listInWork && index == 0;
     const std::string name = run.work[index].path;
+    // Opened before its record: a file that is gone gets no record and is said.
+    if (isList) {
+        run.source = std::move(run.listFile);
+    } else {
+        try {
+            run.source = fs_->OpenRead(name);
+        } catch (const StreamError&) {
+            if (!fs_->FileExists(name)) {
+                Warn("File \"" + name + "\" vanished before it was backed up");
+                return;
+            }
+        }
+    }
     currentFile_ = isList ? format::kFileListName : name;
     try {
         ChangeVolumeBeforeRecord(run, currentFile_);
@@ -310,17 +324,16 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     bool complete = false;
     FileIdentity identity;
     try {
-        if (isList) {
-            run.source = std::move(run.listFile);
+        if (!run.source)
+            throw StreamError("Cannot open file \"" + name + "\"");
+        if (isList)
             run.source->Seek(0, SeekOrigin::Begin);
-        } else {
-            run.source = fs_->OpenRead(name);
-        }
         identity = run.source->Identity();
         run.archive->WriteInt32(run.source->DateStamp());
         run.remaining = run.source->Size();
         run.readRemaining = run.remaining;
         run.readEnded = false;
+        run.singleChunk = run.remaining <= std::int64_t(kChunkSize);
         do {
             WriteBlockGroup(run);
             complete = run.remaining <= 0 && errorCode_ == 0;
@@ -371,7 +384,7 @@ void TBackupFile::ReadAhead(WriteRun& run)
         }
         run.readEnded = slot.kind != ChunkSlot::Kind::Data;
         run.readRemaining -= static_cast<std::int64_t>(slot.count);
-        run.chunks.Submit(slot.kind == ChunkSlot::Kind::Data);
+        run.chunks.Submit(slot.kind == ChunkSlot::Kind::Data, run.singleChunk);
     }
 }
 
@@ -426,15 +439,18 @@ void TBackupFile::ChangeVolume(WriteRun& run)
     ++run.volume;
     const std::string digits = format::VolumeDigits(run.volume);
     WriteString(*run.archive, std::string(format::kVolumeMarker) + digits);
+    run.out->Flush();
     run.volumeFile->Sync();
     run.volumeFile->Close();
     run.volumeFile.reset();
     run.archive = nullptr;
+    run.out.reset();
     if (!AskForDisk(static_cast<std::uint16_t>(run.volume)))
         return;
     run.volumeName = format::NextVolumeName(run.volumeName, digits);
     run.volumeFile = fs_->Create(run.volumeName);
-    run.archive = run.volumeFile.get();
+    run.out = std::make_unique<BufferedWriter>(*run.volumeFile);
+    run.archive = run.out.get();
     run.volumeStart = 0;
 }
 
@@ -462,6 +478,14 @@ void TBackupFile::ChangeVolumeBeforeRecord(WriteRun& run, const std::string& nam
 // its data and its folder entry are on stable storage.
 void TBackupFile::FinishArchive(WriteRun& run)
 {
+    // What a stopped or failed run wrote stays in its volume too.
+    try {
+        if (run.out)
+            run.out->Flush();
+    } catch (const StreamError&) {
+        if (errorCode_ == 0)
+            Fail(errWriteArchive);
+    }
     if (!run.volumeFile)
         return;
     try {

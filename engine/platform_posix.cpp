@@ -47,6 +47,12 @@ template <typename Base>
 class PosixStream : public Base {
 public:
     PosixStream(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    // A file opened for reading answers its size, date and identity from the
+    // stat taken when it was opened: one system call, not one per question.
+    PosixStream(int fd, std::string path, const struct stat& opened)
+        : fd_(fd), path_(std::move(path)), opened_(opened), readOnly_(true)
+    {
+    }
     ~PosixStream() override
     {
         if (fd_ >= 0)
@@ -124,6 +130,8 @@ protected:
 
     struct stat Stat()
     {
+        if (readOnly_)
+            return opened_;
         struct stat st {};
         if (::fstat(fd_, &st) != 0)
             throw StreamError("Cannot read attributes of \"" + path_ + "\". " + SystemMessage(errno));
@@ -133,6 +141,8 @@ protected:
     int fd_;
     std::string path_;
     std::int64_t position_ = 0;
+    struct stat opened_ {};
+    bool readOnly_ = false;
 };
 
 using PosixFileStream = PosixStream<FileStream>;
@@ -557,7 +567,8 @@ public:
 
     std::unique_ptr<FileStream> OpenRead(const std::string& path) override
     {
-        // Non-blocking open so that a FIFO put in a file's place cannot hang us.
+        // Non-blocking open so that a FIFO put in a file's place cannot hang
+        // us; on a regular file the flag changes nothing, so it stays.
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
             ThrowFileError("Cannot open file", path, errno);
@@ -566,8 +577,7 @@ public:
             ::close(fd);
             ThrowFileError("Cannot open file", path, EINVAL);
         }
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        return std::make_unique<PosixFileStream>(fd, path);
+        return std::make_unique<PosixFileStream>(fd, path, st);
     }
 
     std::unique_ptr<FileStream> Create(const std::string& path) override

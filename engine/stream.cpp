@@ -69,4 +69,30 @@ std::int64_t MemoryStream::Seek(std::int64_t offset, SeekOrigin origin)
     return position_;
 }
 
+BufferedWriter::BufferedWriter(Stream& inner, std::size_t capacity)
+    : inner_(inner), capacity_(capacity), written_(inner.Position())
+{
+    buffer_.reserve(capacity_);
+}
+
+std::size_t BufferedWriter::Write(const void* buffer, std::size_t count)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    buffer_.insert(buffer_.end(), bytes, bytes + count);
+    if (buffer_.size() >= capacity_)
+        Flush();
+    return count;
+}
+
+void BufferedWriter::Flush()
+{
+    if (buffer_.empty())
+        return;
+    std::vector<std::uint8_t> pending;
+    pending.swap(buffer_);
+    buffer_.reserve(capacity_);
+    written_ += static_cast<std::int64_t>(pending.size());
+    inner_.WriteBuffer(pending.data(), pending.size());
+}
+
 }  // namespace arcovelo

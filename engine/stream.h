@@ -62,6 +62,28 @@ private:
     std::int64_t position_ = 0;
 };
 
+// Gathers the archive's many small writes (lengths, names, chunks) into writes
+// of `capacity` bytes or more to `inner`. Flush before `inner` is used in any
+// other way (synced, closed, read). Writing only: Read and Seek fail.
+class BufferedWriter : public Stream {
+public:
+    explicit BufferedWriter(Stream& inner, std::size_t capacity = 64 * 1024);
+    std::size_t Read(void*, std::size_t) override { throw StreamError("Stream read error"); }
+    std::size_t Write(const void* buffer, std::size_t count) override;
+    std::int64_t Seek(std::int64_t, SeekOrigin) override { throw StreamError("Stream seek error"); }
+    std::int64_t Position() override { return written_ + static_cast<std::int64_t>(buffer_.size()); }
+    std::int64_t Size() override { return Position(); }
+    // Hands what is gathered to `inner`. Throws StreamError; what could not
+    // be written is dropped.
+    void Flush();
+
+private:
+    Stream& inner_;
+    std::size_t capacity_;
+    std::vector<std::uint8_t> buffer_;
+    std::int64_t written_;  // the position of `inner` after the last flush
+};
+
 // Takes every byte written and keeps none: the destination of an archive check.
 class NullStream : public Stream {
 public:
