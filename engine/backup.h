@@ -209,6 +209,8 @@ private:
     bool PlaceDestination(ReadRun& run, bool& safe);
     void BeginDestinationFile(ReadRun& run);
     void FinishDestinationFile(ReadRun& run);
+    void PlaceSealedFiles(ReadRun& run);
+    void SettlePendingFor(ReadRun& run, const std::string& destination);
     void SyncTouchedFolders(ReadRun& run);
 
     // shared

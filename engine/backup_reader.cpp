@@ -87,10 +87,11 @@ bool ForceFolders(FileSystem& fs, const std::string& folder)
     return fs.CreateFolder(folder);
 }
 
-// Creates the folders of `relative` below `root` (which ends in '/') one by
-// one, refusing to pass through a link or anything but a folder, so nothing
-// can be written outside `root`. False in `safe` when the path is refused;
-// the result is false when a folder could not be made.
+// Creates the folders of `relative` (all but its last part) below `root`
+// (which ends in '/') one by one, refusing to pass through a link or anything
+// but a folder, so nothing can be written outside `root`. False in `safe`
+// when the path is refused; the result is false when a folder could not be
+// made.
 bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::string& relative, bool& safe)
 {
     std::string at = root;
@@ -111,8 +112,6 @@ bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::stri
         at += '/';
         start = slash + 1;
     }
-    const PathKind last = fs.KindOf(root + relative);
-    safe = last != PathKind::Link && last != PathKind::Other;
     return true;
 }
 
@@ -177,6 +176,15 @@ struct TBackupFile::ReadRun {
     std::int32_t destStamp = 0;
     bool destComplete = false;
     std::set<std::string> touchedFolders;  // synced once, after their files
+    // Complete files waiting to be made durable together and put in place.
+    struct Sealed {
+        std::unique_ptr<PendingFile> file;
+        std::string destination;  // links resolved
+        std::string asked;        // as the record named it
+    };
+    std::vector<Sealed> sealed;
+    std::int64_t sealedBytes = 0;
+    std::string lastFolderMade;  // the folder the previous file needed, made or found
 
     NullStream discard;
     std::vector<ArchiveDamage>* damage = nullptr;
@@ -403,13 +411,15 @@ void TBackupFile::RestoreRecord(ReadRun& run)
 {
     const Destination destination = DestinationFor(run.folder, run.storedName, restoreFullPath_);
     currentFile_ = destination.path;
-    const bool exists = fs_->FileExists(currentFile_);
-    const std::int32_t age = exists ? fs_->FileAge(currentFile_) : -1;
-    run.doRestore = ModeAllowsRestore(restoreMode_, exists, age, run.storedStamp);
-    if (run.storedName == format::kFileListName)
+    SettlePendingFor(run, currentFile_);
+    const std::int32_t age = fs_->FileAge(currentFile_);  // -1: no such file
+    run.doRestore = ModeAllowsRestore(restoreMode_, age != -1, age, run.storedStamp);
+    if (run.storedName == format::kFileListName) {
         run.doRestore = false;  // the file-ID list is never written out
-    else if (OnRestoreFile)
+    } else if (OnRestoreFile) {
         OnRestoreFile(this, currentFile_, run.storedStamp, run.doRestore);
+        SettlePendingFor(run, currentFile_);
+    }
 
     bool safe = destination.safe || currentFile_ != destination.path;
     if (run.doRestore && safe && !PlaceDestination(run, safe)) {
@@ -460,53 +470,119 @@ void TBackupFile::ContinueRecord(ReadRun& run)
 // stay inside it; elsewhere (the stored path, or where OnRestoreFile sent the
 // file) folders are made as the system resolves them. False when a folder
 // could not be made.
+// The folder the previous file needed is not made or checked again.
 bool TBackupFile::PlaceDestination(ReadRun& run, bool& safe)
 {
     const std::string& path = currentFile_;
+    const std::string parent = ParentFolder(path);
     if (!run.folder.empty() && path.compare(0, run.folder.size(), run.folder) == 0) {
         const std::string relative = path.substr(run.folder.size());
         if (!IsPlainRelativePath(relative)) {
             safe = false;
             return true;
         }
-        const std::string root = run.folder.size() > 1 ? run.folder.substr(0, run.folder.size() - 1) : run.folder;
-        return ForceFolders(*fs_, root) && CreateFoldersBelow(*fs_, run.folder, relative, safe);
+        if (parent != run.lastFolderMade) {
+            const std::string root = run.folder.size() > 1 ? run.folder.substr(0, run.folder.size() - 1) : run.folder;
+            if (!ForceFolders(*fs_, root) || !CreateFoldersBelow(*fs_, run.folder, relative, safe))
+                return false;
+            if (!safe)
+                return true;
+            run.lastFolderMade = parent;
+        }
+        const PathKind last = fs_->KindOf(path);  // never through a link inside the destination
+        safe = last != PathKind::Link && last != PathKind::Other;
+        return true;
     }
-    const std::string parent = ParentFolder(path);
-    return parent.empty() || ForceFolders(*fs_, parent);
+    if (parent.empty() || parent == run.lastFolderMade)
+        return true;
+    if (!ForceFolders(*fs_, parent))
+        return false;
+    run.lastFolderMade = parent;
+    return true;
+}
+
+// A destination still waiting in the batch is put in place before it is
+// looked at again, so each record sees what the ones before it did.
+void TBackupFile::SettlePendingFor(ReadRun& run, const std::string& destination)
+{
+    for (const auto& s : run.sealed)
+        if (s.destination == destination || s.asked == destination) {
+            PlaceSealedFiles(run);
+            return;
+        }
 }
 
 void TBackupFile::BeginDestinationFile(ReadRun& run)
 {
-    const std::string target = fs_->ResolveLinks(currentFile_);
+    // Only a link in the last place needs resolving: the system follows
+    // linked folders itself.
+    const bool link = fs_->KindOf(currentFile_) == PathKind::Link;
+    const std::string target = link ? fs_->ResolveLinks(currentFile_) : currentFile_;
     run.destFile = fs_->CreatePending(target);
     run.destPath = target;
     run.destStamp = run.storedStamp;
     run.destComplete = false;
 }
 
-// Puts the restored file in place with its date when it is complete;
-// otherwise throws the partial copy away and leaves whatever was at the
-// destination untouched.
+// A complete file joins the batch that is put in place together; an
+// incomplete one is thrown away, leaving whatever was at the destination
+// untouched.
 void TBackupFile::FinishDestinationFile(ReadRun& run)
 {
     if (!run.destFile)
         return;
-    const auto file = std::move(run.destFile);
+    auto file = std::move(run.destFile);
     if (!run.destComplete)
         return;
     try {
-        file->Commit(run.destStamp);
-        run.touchedFolders.insert(ParentFolder(run.destPath));
+        file->Seal(run.destStamp);
+        run.sealedBytes += file->Size();
+        run.sealed.push_back({std::move(file), run.destPath, currentFile_});
     } catch (const StreamError&) {
         Fail(errReadFile);
     }
+    constexpr std::size_t kBatchFiles = 128;
+    constexpr std::int64_t kBatchBytes = 32LL << 20;
+    if (run.sealed.size() >= kBatchFiles || run.sealedBytes >= kBatchBytes)
+        PlaceSealedFiles(run);
 }
 
-// The new names of the restored files are on stable storage before Restore
-// answers: each folder that received files is synced once.
+// The batch's data reach stable storage together (one sync, not one per
+// file), then each file replaces its destination. A batch whose data cannot
+// be made durable is thrown away, the destinations untouched.
+void TBackupFile::PlaceSealedFiles(ReadRun& run)
+{
+    if (run.sealed.empty())
+        return;
+    std::vector<PendingFile*> files;
+    for (const auto& s : run.sealed)
+        files.push_back(s.file.get());
+    bool durable = true;
+    try {
+        fs_->SyncSealed(files);
+    } catch (const StreamError&) {
+        Fail(errReadFile);
+        durable = false;
+    }
+    for (const auto& s : run.sealed) {
+        try {
+            if (durable) {
+                s.file->Place();
+                run.touchedFolders.insert(ParentFolder(s.destination));
+            }
+        } catch (const StreamError&) {
+            Fail(errReadFile);
+        }
+    }
+    run.sealed.clear();
+    run.sealedBytes = 0;
+}
+
+// The restored files are in place and their new names on stable storage
+// before Restore answers: each folder that received files is synced once.
 void TBackupFile::SyncTouchedFolders(ReadRun& run)
 {
+    PlaceSealedFiles(run);
     for (const auto& folder : run.touchedFolders) {
         try {
             fs_->SyncFolder(folder);

@@ -78,6 +78,16 @@ public:
     // stable storage first; the folder's new entry is not (see SyncFolder).
     // Throws StreamError.
     virtual void Commit(std::int32_t stamp) = 0;
+
+    // Commit in steps, for a batch of files: Seal each as it is complete
+    // (mode, owner, time; its data start going to storage), make the batch's
+    // data durable together with FileSystem::SyncSealed, then Place each.
+    // By default Place commits the file on its own.
+    virtual void Seal(std::int32_t stamp) { sealedStamp_ = stamp; }
+    virtual void Place() { Commit(sealedStamp_); }
+
+private:
+    std::int32_t sealedStamp_ = 0;
 };
 
 // What lstat says of a path, links not followed.
@@ -131,6 +141,10 @@ public:
     // Flushes a folder's entries (new names, renames) to stable storage.
     // Throws StreamError.
     virtual void SyncFolder(const std::string& path) = 0;
+    // Puts the data of sealed pending files on stable storage, all together.
+    // Files this file system did not make are left to their own Place.
+    // Throws StreamError.
+    virtual void SyncSealed(const std::vector<PendingFile*>& files) { (void)files; }
 
     // The archive attributes, for one backup run.
     virtual std::unique_ptr<ArchiveFlags> OpenArchiveFlags() = 0;

@@ -355,17 +355,36 @@ public:
 
     void Commit(std::int32_t stamp) override
     {
-        if (plan_.inPlace) {
-            CopyIntoDestination(stamp);
-        } else {
-            if (plan_.exists)
-                KeepOwnerAndMode();
-            SetTime(fd_, stamp);
+        Seal(stamp);
+        if (!plan_.inPlace)
             Sync();
+        Place();
+    }
+
+    // Everything but durability and the name; the data start going to storage.
+    void Seal(std::int32_t stamp) override
+    {
+        stamp_ = stamp;
+        if (plan_.inPlace)
+            return;  // the destination gets the mode, owner and time it has
+        if (plan_.exists)
+            KeepOwnerAndMode();
+        SetTime(fd_, stamp);
+        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+
+    // Once the data are durable (Commit, or SyncSealed for a batch).
+    void Place() override
+    {
+        if (plan_.inPlace)
+            CopyIntoDestination(stamp_);
+        else
             PutInPlace();
-        }
         Close();
     }
+
+    int Descriptor() const { return fd_; }
+    const std::string& Destination() const { return plan_.destination; }
 
 private:
     void Fail(int error) { ThrowFileError("Cannot create file", plan_.destination, error); }
@@ -441,6 +460,7 @@ private:
     }
 
     Plan plan_;
+    std::int32_t stamp_ = 0;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -646,6 +666,21 @@ public:
         ::close(fd);
         if (result != 0 && error != EINVAL)  // some file systems cannot sync folders
             ThrowFileError("Cannot flush folder", path, error);
+    }
+
+    // One syncfs per file system holding sealed files, instead of an fsync
+    // (a journal commit) per file.
+    void SyncSealed(const std::vector<PendingFile*>& files) override
+    {
+        std::set<dev_t> synced;
+        for (PendingFile* file : files) {
+            const auto* posix = dynamic_cast<PosixPendingFile*>(file);
+            struct stat st {};
+            if (posix == nullptr || ::fstat(posix->Descriptor(), &st) != 0 || !synced.insert(st.st_dev).second)
+                continue;
+            if (::syncfs(posix->Descriptor()) != 0)
+                ThrowFileError("Cannot flush file", posix->Destination(), errno);
+        }
     }
 
     std::unique_ptr<ArchiveFlags> OpenArchiveFlags() override

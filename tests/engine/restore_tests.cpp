@@ -267,6 +267,20 @@ TEST_F(Restore, aWritableFileInAFolderThatIsNotIsRestored)
     EXPECT_TRUE(fs::is_empty(root / "tmp"));
 }
 
+// Files are put in place in batches, yet each record sees what the records
+// before it did: two files of one name restored into one folder without
+// overwriting leave the first.
+TEST_F(Restore, aLaterRecordSeesTheFilesRestoredBeforeIt)
+{
+    WriteText(src() / "a" / "x.txt", "first");
+    WriteText(src() / "b" / "x.txt", "second");
+    ASSERT_TRUE(BackupTree());
+    engine.SetRestoreMode(rmNoOverwrite);
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
+    EXPECT_EQ(ReadText(root / "dest" / "x.txt"), "first");
+    EXPECT_EQ(engine.ProcessedCount(), 1);
+}
+
 // Each folder that received files is synced once, after its files.
 TEST_F(Restore, eachTouchedFolderIsSyncedOnce)
 {
