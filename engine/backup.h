@@ -190,7 +190,9 @@ private:
     void WriteFileRecord(WriteRun& run, std::size_t index);
     void WriteBlockGroup(WriteRun& run);
     bool WriteChunk(WriteRun& run);
+    bool OpenAhead(WriteRun& run);
     void ReadAhead(WriteRun& run);
+    void DropReadAhead(WriteRun& run);
     void ChangeVolume(WriteRun& run);
     void ChangeVolumeBeforeRecord(WriteRun& run, const std::string& name);
     void FinishArchive(WriteRun& run);

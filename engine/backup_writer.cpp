@@ -4,11 +4,14 @@
 #include "backup.h"
 #include "backup_private.h"
 #include "codec.h"
+#include "dosdate.h"
 #include "format.h"
 #include "ordered_pipeline.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
 #include <unordered_set>
 
 namespace arcovelo {
@@ -38,6 +41,7 @@ bool StripRecursionMarker(std::string& entry)
 struct ChunkSlot {
     enum class Kind { Data, End, ReadError };
     Kind kind = Kind::Data;
+    std::size_t file = 0;  // index in the work list
     std::array<std::uint8_t, kChunkSize> input{};
     std::size_t count = 0;
     std::array<std::uint8_t, 4 + kChunkSize> frame{};
@@ -103,13 +107,18 @@ struct TBackupFile::WriteRun {
     unsigned volume = 1;
     std::int64_t volumeStart = 0;  // where the current volume's first record may begin
 
+    // The file whose record is being written.
+    std::size_t current = 0;
     std::unique_ptr<FileStream> source;
     std::int64_t remaining = 0;
-    // Read-ahead of the current file: it mirrors `remaining`, so it reads
-    // exactly the chunks the writer will take.
+    // The read-ahead runs on into the next files, so the workers always have
+    // chunks to compress: each file is opened in turn (one that cannot be is
+    // kept as a null stream for its record's turn) and read up to its size at
+    // opening, as its record will take it.
+    std::deque<std::unique_ptr<FileStream>> opened;  // work[nextToOpen - opened.size()] onwards
+    std::size_t nextToOpen = 0;
+    FileStream* reading = nullptr;
     std::int64_t readRemaining = 0;
-    bool readEnded = false;
-    bool singleChunk = false;  // compressed on the caller's thread: no hand-over for one chunk
 
     OrderedPipeline<ChunkSlot, ChunkCompressor> chunks;
 };
@@ -127,6 +136,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
 
     for (const auto& entry : FileList)
         ExpandEntry(run, entry);
+    std::unordered_set<std::string>().swap(run.seen);  // needed only while expanding
     if (backupMode_ == bmIncremental)
         KeepFlaggedFiles(run);
 
@@ -219,24 +229,20 @@ void TBackupFile::KeepFlaggedFiles(WriteRun& run)
     run.work = std::move(flagged);
 }
 
-// Sizing pass: the total of all sizes and, with SaveFileID, one line per file.
-// A file that exists but cannot be opened leaves Backup as a StreamError.
+// Sizing pass: the total of all sizes and, with SaveFileID, one line per
+// file, from what the enumeration found. A file that exists but cannot be
+// opened leaves Backup as a StreamError; one that is gone since it was found
+// is said when its record is due.
 void TBackupFile::TakeSizes(WriteRun& run)
 {
-    for (const auto& entry : run.work) {
-        const std::string& name = entry.path;
-        std::unique_ptr<FileStream> file;
-        try {
-            file = fs_->OpenRead(name);
-        } catch (const StreamError&) {
-            if (!fs_->FileExists(name))
-                continue;  // gone since it was found: said when its record is due
-            throw;
+    for (const auto& [name, found] : run.work) {
+        if (!fs_->CheckReadable(name))
+            continue;
+        totalSize_ += found.size;
+        if (saveFileID_) {
+            const std::int32_t stamp = DosStampFromTime(static_cast<std::time_t>(found.mtimeNs / 1000000000));
+            run.fileList.push_back(name + "\t" + std::to_string(stamp) + "=" + std::to_string(found.size));
         }
-        const std::int64_t size = file->Size();
-        totalSize_ += size;
-        if (saveFileID_)
-            run.fileList.push_back(name + "\t" + std::to_string(file->DateStamp()) + "=" + std::to_string(size));
     }
 }
 
@@ -244,19 +250,21 @@ void TBackupFile::TakeSizes(WriteRun& run)
 // any other file, as the archive's first record.
 void TBackupFile::SaveFileList(WriteRun& run)
 {
-    std::string text;
-    for (const auto& line : run.fileList)
-        text += line + "\r\n";
-    run.fileList.clear();
     try {
         run.listFile = fs_->CreateUnique(fs_->TempFolder(), "FID", run.tempName);
-        run.listFile->WriteBuffer(text.data(), text.size());
+        BufferedWriter text(*run.listFile);
+        for (const auto& line : run.fileList) {
+            text.WriteBuffer(line.data(), line.size());
+            text.WriteBuffer("\r\n", 2);
+        }
+        text.Flush();
         run.work.insert(run.work.begin(), FileEntry{run.tempName, {}});
         run.listInWork = true;
-        totalSize_ += static_cast<std::int64_t>(text.size());
+        totalSize_ += text.Position();
     } catch (const StreamError&) {
         Fail(errTempFile);
     }
+    std::vector<std::string>().swap(run.fileList);
 }
 
 // Creates the first volume (or takes OutStream) and writes the header. Runs
@@ -296,18 +304,16 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
 {
     const bool isList = run.listInWork && index == 0;
     const std::string name = run.work[index].path;
-    // Opened before its record: a file that is gone gets no record and is said.
-    if (isList) {
-        run.source = std::move(run.listFile);
-    } else {
-        try {
-            run.source = fs_->OpenRead(name);
-        } catch (const StreamError&) {
-            if (!fs_->FileExists(name)) {
-                Warn("File \"" + name + "\" vanished before it was backed up");
-                return;
-            }
-        }
+    // Opened before its record (by the read-ahead): a file that is gone gets
+    // no record and is said.
+    while (run.nextToOpen <= index && OpenAhead(run)) {
+    }
+    run.current = index;
+    run.source = std::move(run.opened.front());
+    run.opened.pop_front();
+    if (!run.source && !isList && !fs_->FileExists(name)) {
+        Warn("File \"" + name + "\" vanished before it was backed up");
+        return;
     }
     currentFile_ = isList ? format::kFileListName : name;
     try {
@@ -326,14 +332,9 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     try {
         if (!run.source)
             throw StreamError("Cannot open file \"" + name + "\"");
-        if (isList)
-            run.source->Seek(0, SeekOrigin::Begin);
         identity = run.source->Identity();
         run.archive->WriteInt32(run.source->DateStamp());
         run.remaining = run.source->Size();
-        run.readRemaining = run.remaining;
-        run.readEnded = false;
-        run.singleChunk = run.remaining <= std::int64_t(kChunkSize);
         do {
             WriteBlockGroup(run);
             complete = run.remaining <= 0 && errorCode_ == 0;
@@ -344,7 +345,8 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
         Fail(errReadFile);
         complete = false;
     }
-    run.chunks.Clear();  // chunks read ahead of a stop or failure are dropped
+    if (!continueFlag_)
+        DropReadAhead(run);  // what was read ahead of a stop or failure goes
     run.source.reset();
     if (complete && !isList)
         run.archived.push_back({name, identity});
@@ -371,21 +373,64 @@ void TBackupFile::WriteBlockGroup(WriteRun& run)
     }
 }
 
-// Keeps the pipeline full with the current file's next chunks.
+// Opens the next file of the work list for the read-ahead; false when there
+// is none, or enough are open already.
+bool TBackupFile::OpenAhead(WriteRun& run)
+{
+    constexpr std::size_t kMostOpenAhead = 16;
+    if (run.nextToOpen >= run.work.size() || run.opened.size() >= kMostOpenAhead)
+        return false;
+    const std::size_t index = run.nextToOpen++;
+    std::unique_ptr<FileStream> file;
+    try {
+        if (run.listInWork && index == 0) {
+            file = std::move(run.listFile);
+            file->Seek(0, SeekOrigin::Begin);
+        } else {
+            file = fs_->OpenRead(run.work[index].path);
+        }
+        run.readRemaining = file->Size();
+    } catch (const StreamError&) {
+        file.reset();  // said when its record is due
+        run.readRemaining = 0;
+    }
+    run.reading = run.readRemaining > 0 ? file.get() : nullptr;
+    run.opened.push_back(std::move(file));
+    return true;
+}
+
+// Keeps the pipeline full with the next chunks, of this file and the next.
 void TBackupFile::ReadAhead(WriteRun& run)
 {
-    while (!run.chunks.Full() && !run.readEnded && run.readRemaining > 0) {
+    while (!run.chunks.Full()) {
+        if (run.reading == nullptr) {
+            if (!OpenAhead(run))
+                return;
+            continue;
+        }
         ChunkSlot& slot = run.chunks.Acquire();
+        slot.file = run.nextToOpen - 1;
         try {
-            slot.count = run.source->Read(slot.input.data(), kChunkSize);
+            // No more than the file's size: a small file takes one read, not two.
+            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(run.readRemaining, kChunkSize));
+            slot.count = run.reading->Read(slot.input.data(), wanted);
             slot.kind = slot.count == 0 ? ChunkSlot::Kind::End : ChunkSlot::Kind::Data;
         } catch (const StreamError&) {
+            slot.count = 0;
             slot.kind = ChunkSlot::Kind::ReadError;
         }
-        run.readEnded = slot.kind != ChunkSlot::Kind::Data;
         run.readRemaining -= static_cast<std::int64_t>(slot.count);
-        run.chunks.Submit(slot.kind == ChunkSlot::Kind::Data, run.singleChunk);
+        if (slot.kind != ChunkSlot::Kind::Data || run.readRemaining <= 0)
+            run.reading = nullptr;
+        run.chunks.Submit(slot.kind == ChunkSlot::Kind::Data);
     }
+}
+
+void TBackupFile::DropReadAhead(WriteRun& run)
+{
+    run.chunks.Clear();
+    run.reading = nullptr;
+    run.opened.clear();
 }
 
 // Takes the next chunk of the current file and writes it; false when the
@@ -394,7 +439,7 @@ void TBackupFile::ReadAhead(WriteRun& run)
 bool TBackupFile::WriteChunk(WriteRun& run)
 {
     ReadAhead(run);
-    if (run.chunks.Empty()) {
+    if (run.chunks.Empty() || run.chunks.Front().file != run.current) {
         run.remaining = 0;  // nothing more can be read: the file ends here
         return false;
     }

@@ -30,8 +30,7 @@ public:
         : work_(std::move(work)), slots_(std::size_t(workers < 1 ? 2 : 4 * workers)), done_(slots_.size(), true)
     {
         const int threads = workers < 1 ? 1 : workers;
-        // With worker threads the caller's thread has a state of its own.
-        for (int i = 0; i < threads + (threads > 1 ? 1 : 0); ++i)
+        for (int i = 0; i < threads; ++i)
             states_.push_back(makeState());
         if (threads > 1)
             for (int i = 0; i < threads; ++i)
@@ -59,16 +58,14 @@ public:
     Slot& Acquire() { return slots_[(head_ + count_) % slots_.size()]; }
 
     // Queues the acquired slot; `needsWork` false hands it back as filled.
-    // `onCallerThread` does the work at once on the caller's thread: for
-    // work too small to be worth a hand-over.
-    void Submit(bool needsWork, bool onCallerThread = false)
+    void Submit(bool needsWork)
     {
         const std::size_t index = (head_ + count_) % slots_.size();
         ++count_;
         if (!needsWork)
             return;
-        if (threads_.empty() || onCallerThread) {
-            work_(slots_[index], *states_.back());
+        if (threads_.empty()) {
+            work_(slots_[index], *states_.front());
             return;
         }
         {

@@ -110,6 +110,10 @@ public:
     // What stat (links followed) says of an existing path; false when it is missing.
     virtual bool Identify(const std::string& path, FileIdentity& identity) = 0;
 
+    // True when the file at `path` may be opened for reading, false when it is
+    // missing; throws StreamError, as OpenRead would, when it exists but may
+    // not be read.
+    virtual bool CheckReadable(const std::string& path) = 0;
     // True for a regular file, links followed.
     virtual bool FileExists(const std::string& path) = 0;
     // True for a folder, links followed.

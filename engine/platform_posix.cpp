@@ -557,6 +557,15 @@ public:
         return true;
     }
 
+    bool CheckReadable(const std::string& path) override
+    {
+        if (::access(path.c_str(), R_OK) == 0)
+            return true;
+        if (IsAbsence(errno))
+            return false;
+        ThrowFileError("Cannot open file", path, errno);
+    }
+
     bool FileExists(const std::string& path) override { return !path.empty() && IsRegularFile(path); }
 
     bool FolderExists(const std::string& path) override

@@ -56,7 +56,16 @@ public:
 
     FolderListing ListFolder(const std::string& f, const std::string& m, bool sub) override
     {
-        return inner_->ListFolder(f, m, sub);
+        FolderListing listing = inner_->ListFolder(f, m, sub);
+        for (auto& file : listing.files)
+            file.identity.size += extraReportedSize;
+        return listing;
+    }
+    bool CheckReadable(const std::string& p) override
+    {
+        if (fail(Op::OpenRead, p))
+            throw StreamError("Cannot open file \"" + p + "\". injected");
+        return inner_->CheckReadable(p);
     }
     std::string AbsolutePath(const std::string& p) override { return inner_->AbsolutePath(p); }
     std::string ResolveLinks(const std::string& p) override { return inner_->ResolveLinks(p); }
