@@ -507,12 +507,10 @@ TEST_F(ArchiveInfo, withoutFileListLeavesTheListUntouched)
     EXPECT_TRUE(codes.empty());
 }
 
-TEST_F(ArchiveInfo, splitsListLinesAtCrLfCrOrLf)
+// An archive written by hand: a header and a file-ID list record whose text is
+// `chunks`, each stored raw; then the end marker. Rewound.
+void WriteListArchive(MemoryStream& s, const std::vector<std::string>& chunks)
 {
-    // A list record written by hand: one stored chunk holding three line ends,
-    // and a name that holds line ends itself.
-    const std::string text = "a\t1=1\r\nb\t2=2\rc\t3=3\nd\t4=4\r\nn\ne\r\nw\t5=5\r\n";
-    MemoryStream s;
     s.WriteInt32(0);
     s.WriteInt32(10);
     s.WriteInt32(1);
@@ -520,11 +518,22 @@ TEST_F(ArchiveInfo, splitsListLinesAtCrLfCrOrLf)
     s.WriteBuffer("FILE:LIST", 9);
     s.WriteInt32(0);
     s.WriteBuffer("EC2\0", 4);
-    s.WriteInt32(-std::int32_t(text.size()));
-    s.WriteBuffer(text.data(), text.size());
+    for (const auto& chunk : chunks) {
+        s.WriteInt32(-std::int32_t(chunk.size()));
+        s.WriteBuffer(chunk.data(), chunk.size());
+    }
     s.WriteInt32(0);
     s.WriteInt32(0);
     s.Seek(0, SeekOrigin::Begin);
+}
+
+TEST_F(ArchiveInfo, splitsListLinesAtCrLfCrOrLf)
+{
+    // A list record written by hand: one stored chunk holding three line ends,
+    // and a name that holds line ends itself.
+    const std::string text = "a\t1=1\r\nb\t2=2\rc\t3=3\nd\t4=4\r\nn\ne\r\nw\t5=5\r\n";
+    MemoryStream s;
+    WriteListArchive(s, {text});
     engine.SetInStream(&s);
     std::vector<std::string> list;
     std::string title;
@@ -538,20 +547,7 @@ TEST_F(ArchiveInfo, aListOfMoreLinesThanItsBoundIsInvalid)
 {
     const std::string newlines(16384, '\n');
     MemoryStream s;
-    s.WriteInt32(0);
-    s.WriteInt32(0x7FFFFFFF);
-    s.WriteInt32(0x7FFFFFFF);
-    s.WriteInt32(9);
-    s.WriteBuffer("FILE:LIST", 9);
-    s.WriteInt32(0);
-    s.WriteBuffer("EC2\0", 4);
-    for (std::int64_t lines = 0; lines <= format::kMaxFileListLines; lines += std::int64_t(newlines.size())) {
-        s.WriteInt32(-std::int32_t(newlines.size()));
-        s.WriteBuffer(newlines.data(), newlines.size());
-    }
-    s.WriteInt32(0);
-    s.WriteInt32(0);
-    s.Seek(0, SeekOrigin::Begin);
+    WriteListArchive(s, std::vector<std::string>(format::kMaxFileListLines / newlines.size() + 1, newlines));
     engine.SetInStream(&s);
     std::vector<int> codes;
     engine.OnError = [&](TBackupFile*, int code, const std::string&) { codes.push_back(code); };
