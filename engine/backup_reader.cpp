@@ -160,6 +160,7 @@ struct TBackupFile::ReadRun {
     bool useStream;
     std::string archiveName;  // follows the volumes
     std::unique_ptr<FileStream> volumeFile;
+    std::unique_ptr<BufferedReader> volumeReader;  // reads `volumeFile` in large blocks
     Stream* archive = nullptr;
     unsigned volume = 1;
     bool atRecordStart = false;
@@ -206,7 +207,8 @@ void TBackupFile::OpenForReading(ReadRun& run, const std::string& archiveName)
         return;
     }
     run.volumeFile = fs_->OpenRead(archiveName);
-    run.archive = run.volumeFile.get();
+    run.volumeReader = std::make_unique<BufferedReader>(*run.volumeFile);
+    run.archive = run.volumeReader.get();
 }
 
 void TBackupFile::ReadHeader(ReadRun& run, std::string* title)
@@ -393,6 +395,7 @@ bool TBackupFile::ChangeReadVolume(ReadRun& run, const std::string& record)
     const unsigned number = static_cast<unsigned>(std::stoul(digits));
     if (number <= run.volume)
         ThrowInvalidArchive();
+    run.volumeReader.reset();
     run.volumeFile.reset();
     run.archive = nullptr;
     do {
@@ -403,7 +406,8 @@ bool TBackupFile::ChangeReadVolume(ReadRun& run, const std::string& record)
         return false;
     run.volume = number;
     run.volumeFile = fs_->OpenRead(run.archiveName);
-    run.archive = run.volumeFile.get();
+    run.volumeReader = std::make_unique<BufferedReader>(*run.volumeFile);
+    run.archive = run.volumeReader.get();
     return true;
 }
 
@@ -536,7 +540,7 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
         return;
     try {
         file->Seal(run.destStamp);
-        run.sealedBytes += file->Size();
+        run.sealedBytes += file->Position();
         run.sealed.push_back({std::move(file), run.destPath, currentFile_});
     } catch (const StreamError&) {
         Fail(errReadFile);
@@ -664,6 +668,7 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
     }
     FinishDestinationFile(run);
     SyncTouchedFolders(run);
+    run.volumeReader.reset();
     run.volumeFile.reset();
 
     const bool result = errorCode_ == 0 && continueFlag_;
@@ -703,6 +708,7 @@ bool TBackupFile::TestArchive(const std::string& ArchiveName, std::vector<Archiv
         else
             damage.push_back({run.storedName, std::string(e.what()) + " in volume " + run.archiveName});
     }
+    run.volumeReader.reset();
     run.volumeFile.reset();
     ReportProgress("", 100);
     return complete && damage.size() == before;

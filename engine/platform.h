@@ -141,7 +141,6 @@ public:
 
     // Creates one folder whose parent exists. Returns false on failure.
     virtual bool CreateFolder(const std::string& path) = 0;
-    virtual bool DeleteFile(const std::string& path) = 0;
     // Flushes a folder's entries (new names, renames) to stable storage.
     // Throws StreamError.
     virtual void SyncFolder(const std::string& path) = 0;

@@ -663,7 +663,6 @@ public:
         return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && FolderExists(path));
     }
 
-    bool DeleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
     void SyncFolder(const std::string& path) override
     {

@@ -95,4 +95,55 @@ void BufferedWriter::Flush()
     inner_.WriteBuffer(pending.data(), pending.size());
 }
 
+BufferedReader::BufferedReader(Stream& inner, std::size_t capacity)
+    : inner_(inner), buffer_(capacity), start_(inner.Position())
+{
+}
+
+std::size_t BufferedReader::Read(void* buffer, std::size_t count)
+{
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        if (at_ == end_) {
+            start_ += static_cast<std::int64_t>(end_);
+            at_ = end_ = 0;
+            if (count - done >= buffer_.size()) {  // large reads go straight through
+                const std::size_t n = inner_.Read(out + done, count - done);
+                start_ += static_cast<std::int64_t>(n);
+                return done + n;
+            }
+            end_ = inner_.Read(buffer_.data(), buffer_.size());
+            if (end_ == 0)
+                break;
+        }
+        const std::size_t n = std::min(count - done, end_ - at_);
+        std::memcpy(out + done, buffer_.data() + at_, n);
+        at_ += n;
+        done += n;
+    }
+    return done;
+}
+
+std::int64_t BufferedReader::Seek(std::int64_t offset, SeekOrigin origin)
+{
+    const std::int64_t target = origin == SeekOrigin::Begin     ? offset
+                                : origin == SeekOrigin::Current ? Position() + offset
+                                                                : Size() + offset;
+    if (target >= start_ && target <= start_ + static_cast<std::int64_t>(end_)) {
+        at_ = static_cast<std::size_t>(target - start_);
+        return target;
+    }
+    start_ = inner_.Seek(target, SeekOrigin::Begin);
+    at_ = end_ = 0;
+    return start_;
+}
+
+std::int64_t BufferedReader::Size()
+{
+    if (size_ < 0)
+        size_ = inner_.Size();
+    return size_;
+}
+
 }  // namespace arcovelo

@@ -84,6 +84,27 @@ private:
     std::int64_t written_;  // the position of `inner` after the last flush
 };
 
+// Reads `inner` in blocks of `capacity` bytes for a reader that asks field by
+// field; seeks within the block move no data. Reading only: Write fails.
+// `inner` must not change while it is read (its size is asked once).
+class BufferedReader : public Stream {
+public:
+    explicit BufferedReader(Stream& inner, std::size_t capacity = 64 * 1024);
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::size_t Write(const void*, std::size_t) override { throw StreamError("Stream write error"); }
+    std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+    std::int64_t Position() override { return start_ + static_cast<std::int64_t>(at_); }
+    std::int64_t Size() override;
+
+private:
+    Stream& inner_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t at_ = 0;   // next byte of the block
+    std::size_t end_ = 0;  // bytes in the block
+    std::int64_t start_;   // where the block begins in `inner`
+    std::int64_t size_ = -1;
+};
+
 // Takes every byte written and keeps none: the destination of an archive check.
 class NullStream : public Stream {
 public:

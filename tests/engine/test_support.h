@@ -80,7 +80,6 @@ public:
     std::unique_ptr<PendingFile> CreatePending(const std::string& p) override;
     std::string TempFolder() override { return inner_->TempFolder(); }
     bool CreateFolder(const std::string& p) override { return inner_->CreateFolder(p); }
-    bool DeleteFile(const std::string& p) override { return inner_->DeleteFile(p); }
     void SyncFolder(const std::string& p) override;
     std::unique_ptr<ArchiveFlags> OpenArchiveFlags() override;
 
