@@ -529,6 +529,17 @@ TEST_F(Window, everyTextFitsItsControl)
             fits(list, item, list->RowRects().front().adjusted(3, 0, -3, 0));
 }
 
+// The banner's double bevel: the outer ring lowered, the inner one raised.
+TEST_F(Window, theBannerDrawsItsDoubleBevel)
+{
+    const QImage banner = form->Panel2->grab().toImage();
+    const int w = banner.width(), h = banner.height();
+    EXPECT_EQ(banner.pixel(0, 0), ToQColor(clBtnShadow).rgb()) << "outer ring, top-left";
+    EXPECT_EQ(banner.pixel(w - 1, h - 1), ToQColor(clBtnHighlight).rgb()) << "outer ring, bottom-right";
+    EXPECT_EQ(banner.pixel(1, 1), ToQColor(clBtnHighlight).rgb()) << "inner ring, top-left";
+    EXPECT_EQ(banner.pixel(w / 4, h - 2), ToQColor(clBtnShadow).rgb()) << "inner ring, bottom";
+}
+
 // Qt's own dialogs speak Italian with the window.
 TEST_F(Window, qtsOwnDialogsSpeakItalian)
 {
