@@ -312,21 +312,12 @@ void TForm1::Button2Click(QObject*)
     Backupfile1.SetBackupMode(static_cast<arcovelo::TBackupMode>(rgBackupMode->ItemIndex() == 1));
     Backupfile1.SetCompressionLevel(LevelOfItem(rgCompressionLevel->ItemIndex()));
     Backupfile1.SetSaveFileID(CbSaveFileID->isChecked());
-    StartProgress();
 
     std::vector<std::string> entries;
     for (const QString& entry : FileListBox->Items().List())
         entries.push_back(EnginePath(entry));
     WarningCollector warnings(Backupfile1);
-    bool ok = false;
-    try {
-        ok = Backupfile1.Backup(entries, EnginePath(archive));
-    } catch (const std::exception&) {
-        EndProgress(false);
-        throw;
-    }
-    EndProgress(ok);
-    ShowSelectedCount();
+    const bool ok = RunShowingProgress([&] { return Backupfile1.Backup(entries, EnginePath(archive)); });
     if (!warnings.texts.isEmpty())
         Dialogs::ShowMessage(this, WarningsText(warnings.texts));
     if (ok)
@@ -340,7 +331,7 @@ void TForm1::Button2Click(QObject*)
 // The gauge follows the run; the current file's name stands in the status
 // field, elided in the middle so both ends of the path stay readable. The
 // engine's closing call (no name, 100 %) comes after completed and failed runs
-// alike: EndProgress settles the gauge instead.
+// alike: RunShowingProgress settles the gauge instead.
 void TForm1::Backupfile1Progress(TBackupFile*, const std::string& Filename, arcovelo::TPercentage Percent, bool&)
 {
     if (Filename.empty() && Percent >= 100)
@@ -350,19 +341,26 @@ void TForm1::Backupfile1Progress(TBackupFile*, const std::string& Filename, arco
     FlatEdit1->setText(metrics.elidedText(WindowPath(Filename), Qt::ElideMiddle, FlatEdit1->width() - 8));
 }
 
-void TForm1::StartProgress()
+// Runs a backup or a restore with the gauge shown. A completed run leaves it
+// full; a failed, cancelled or aborted one never shows "100 %". The status
+// field shows the count of entries again afterwards.
+bool TForm1::RunShowingProgress(const std::function<bool()>& operation)
 {
     progressbar1->SetProgress(0);
     progressbar1->show();
-}
-
-// A completed run leaves the gauge full; a failed or cancelled one never
-// shows "100 %".
-void TForm1::EndProgress(bool completed)
-{
+    bool completed = false;
+    try {
+        completed = operation();
+    } catch (const std::exception&) {
+        progressbar1->hide();  // the window shows the message
+        ShowSelectedCount();
+        throw;
+    }
     if (completed)
         progressbar1->SetProgress(100);
     progressbar1->setVisible(completed);
+    ShowSelectedCount();
+    return completed;
 }
 
 // ---------------------------------------------------------------- restore page
@@ -418,16 +416,8 @@ void TForm1::Button3Click(QObject*)
         destination = BlankTrimmed(EdPath->text());
     }
     Backupfile1.SetRestoreFullPath(CbFullPath->isEnabled() && CbFullPath->Checked());
-    StartProgress();
-    bool ok = false;
-    try {
-        ok = Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination));
-    } catch (const std::exception&) {
-        EndProgress(false);  // the window shows the message; the gauge must not claim more
-        throw;
-    }
-    EndProgress(ok);
-    ShowSelectedCount();
+    const bool ok =
+        RunShowingProgress([&] { return Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination)); });
     if (ok)
         Dialogs::ShowMessage(this, "Ripristino completato, " + QString::number(Backupfile1.ProcessedCount()) +
                                        " files di " + QString::number(Backupfile1.FileCount()) + " ripristinato.");

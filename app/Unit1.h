@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -129,8 +130,7 @@ private:
     void ShowSelectedCount();
     void AddEntries(const QStringList& entries);
     void KeepButtonsAboveTheStatusBar();
-    void StartProgress();
-    void EndProgress(bool completed);
+    bool RunShowingProgress(const std::function<bool()>& operation);
 
     bool shownOnce_ = false;
     bool closePending_ = false;
