@@ -181,7 +181,7 @@ private:
 
     // writer
     void ExpandEntry(WriteRun& run, const std::string& entry);
-    void ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive);
+    std::size_t ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive);
     void AddExpandedFile(WriteRun& run, FileEntry file);
     void KeepFlaggedFiles(WriteRun& run);
     void TakeSizes(WriteRun& run);
@@ -206,6 +206,7 @@ private:
     std::int32_t TakeChunk(ReadRun& run, Stream* dest, std::int64_t& output);
     bool WalkRecords(ReadRun& run);
     bool ChangeReadVolume(ReadRun& run, const std::string& record);
+    void CloseReadVolume(ReadRun& run);
     void RestoreRecord(ReadRun& run);
     void ContinueRecord(ReadRun& run);
     bool PlaceDestination(ReadRun& run, bool& safe);

@@ -384,6 +384,13 @@ bool TBackupFile::WalkRecords(ReadRun& run)
     return false;
 }
 
+void TBackupFile::CloseReadVolume(ReadRun& run)
+{
+    run.archive = nullptr;
+    run.volumeReader.reset();
+    run.volumeFile.reset();
+}
+
 // Follows a volume-change record: asks for the disk (at least once) until the
 // next volume exists or the user cancels, then opens it. Volumes only go
 // forward, so a damaged archive cannot send the reader round in a circle.
@@ -395,9 +402,7 @@ bool TBackupFile::ChangeReadVolume(ReadRun& run, const std::string& record)
     const unsigned number = static_cast<unsigned>(std::stoul(digits));
     if (number <= run.volume)
         ThrowInvalidArchive();
-    run.volumeReader.reset();
-    run.volumeFile.reset();
-    run.archive = nullptr;
+    CloseReadVolume(run);
     do {
         AskForDisk(static_cast<std::uint16_t>(number));
         run.archiveName = format::NextVolumeName(run.archiveName, digits);
@@ -561,25 +566,23 @@ void TBackupFile::PlaceSealedFiles(ReadRun& run)
     std::vector<PendingFile*> files;
     for (const auto& s : run.sealed)
         files.push_back(s.file.get());
-    bool durable = true;
+    std::vector<ReadRun::Sealed> batch;
+    batch.swap(run.sealed);
+    run.sealedBytes = 0;
     try {
         fs_->SyncSealed(files);
     } catch (const StreamError&) {
         Fail(errReadFile);
-        durable = false;
+        return;
     }
-    for (const auto& s : run.sealed) {
+    for (const auto& s : batch) {
         try {
-            if (durable) {
-                s.file->Place();
-                run.touchedFolders.insert(ParentFolder(s.destination));
-            }
+            s.file->Place();
+            run.touchedFolders.insert(ParentFolder(s.destination));
         } catch (const StreamError&) {
             Fail(errReadFile);
         }
     }
-    run.sealed.clear();
-    run.sealedBytes = 0;
 }
 
 // The restored files are in place and their new names on stable storage
@@ -668,8 +671,7 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
     }
     FinishDestinationFile(run);
     SyncTouchedFolders(run);
-    run.volumeReader.reset();
-    run.volumeFile.reset();
+    CloseReadVolume(run);
 
     const bool result = errorCode_ == 0 && continueFlag_;
     ReportProgress("", 100);
@@ -708,8 +710,7 @@ bool TBackupFile::TestArchive(const std::string& ArchiveName, std::vector<Archiv
         else
             damage.push_back({run.storedName, std::string(e.what()) + " in volume " + run.archiveName});
     }
-    run.volumeReader.reset();
-    run.volumeFile.reset();
+    CloseReadVolume(run);
     ReportProgress("", 100);
     return complete && damage.size() == before;
 }

@@ -186,26 +186,28 @@ void TBackupFile::ExpandEntry(WriteRun& run, const std::string& entry)
     const auto slash = text.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : text.substr(0, slash + 1);
     const std::string mask = text.substr(folder.size());
-    const std::size_t before = run.seen.size();
-    ExpandMask(run, folder, mask, recursive);
+    const std::size_t found = ExpandMask(run, folder, mask, recursive);
     const bool plainName = !mask.empty() && mask.find_first_of("*?") == std::string::npos;
-    if (plainName && !recursive && run.seen.size() == before && fs_->KindOf(text) != PathKind::File)
+    if (plainName && !recursive && found == 0)
         Warn("Cannot find file \"" + text + "\"");
 }
 
 // The files of `folder` matching `mask`, subfolders first (depth first) when
-// recursive. Names found here are used byte for byte.
-void TBackupFile::ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive)
+// recursive. Names found here are used byte for byte. Returns how many files
+// matched, those already listed included.
+std::size_t TBackupFile::ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive)
 {
     FolderListing listing = fs_->ListFolder(folder, mask, recursive);
     if (!listing.problem.empty())
         Warn(listing.problem);
+    std::size_t found = listing.files.size();
     for (const auto& sub : listing.folders)
-        ExpandMask(run, fs_->AbsolutePath(folder + sub) + "/", mask, true);
+        found += ExpandMask(run, fs_->AbsolutePath(folder + sub) + "/", mask, true);
     for (auto& file : listing.files) {
         file.path = fs_->AbsolutePath(folder + file.path);
         AddExpandedFile(run, std::move(file));
     }
+    return found;
 }
 
 void TBackupFile::AddExpandedFile(WriteRun& run, FileEntry file)

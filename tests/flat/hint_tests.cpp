@@ -148,12 +148,20 @@ TEST_F(FlatHint, theControlsTooltipAppearsInTheFlatWindowAfterThePause)
     QTest::mouseRelease(control, Qt::LeftButton, {}, QPoint(10, 10));
 }
 
-TEST(FlatAnimWnd, minimizingAndRestoringAnimateFromAndToTheTopEdge)
-{
+// A shown form for the animation component.
+class FlatAnimWnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form.setGeometry(100, 100, 300, 200);
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    }
     QWidget form;
-    form.setGeometry(100, 100, 300, 200);
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+};
+
+TEST_F(FlatAnimWnd, minimizingAndRestoringAnimateFromAndToTheTopEdge)
+{
     TFlatAnimWnd anim(&form);
     QObject* minimizedBy = nullptr;
     QObject* restoredBy = nullptr;
@@ -179,12 +187,8 @@ TEST(FlatAnimWnd, minimizingAndRestoringAnimateFromAndToTheTopEdge)
 
 // Minimise and restore twice, faster than the animation: every one raises
 // its callback.
-TEST(FlatAnimWnd, quickMinimizeAndRestoreLoseNoCallback)
+TEST_F(FlatAnimWnd, quickMinimizeAndRestoreLoseNoCallback)
 {
-    QWidget form;
-    form.setGeometry(100, 100, 300, 200);
-    form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     TFlatAnimWnd anim(&form);
     int minimized = 0;
     int restored = 0;
@@ -201,9 +205,8 @@ TEST(FlatAnimWnd, quickMinimizeAndRestoreLoseNoCallback)
     EXPECT_EQ(restored, 2);
 }
 
-TEST(FlatAnimWnd, aSecondComponentOnOneFormIsRefused)
+TEST_F(FlatAnimWnd, aSecondComponentOnOneFormIsRefused)
 {
-    QWidget form;
     TFlatAnimWnd first(&form);
     try {
         TFlatAnimWnd second(&form);
