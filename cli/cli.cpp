@@ -159,7 +159,8 @@ std::string FormatStamp(const std::string& text)
         return text;
     }
     std::tm local{};
-    localtime_r(&t, &local);
+    if (!LocalTimeOf(t, local))
+        return text;
     char out[32];
     std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%S", &local);
     return out;

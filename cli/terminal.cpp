@@ -1,47 +1,80 @@
 #include "terminal.h"
 
-#include <csignal>
+#include <atomic>
 #include <cstdio>
 #include <iostream>
+
+#ifdef _WIN32
+#include <io.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <csignal>
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 namespace arcovelo::cli {
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<bool> stopRequested{false};
+
+#ifdef _WIN32
+// Ctrl+C, Ctrl+Break and closing the console ask for a stop; the run then
+// ends by itself.
+BOOL WINAPI RequestStop(DWORD)
+{
+    stopRequested = true;
+    return TRUE;
+}
+
+bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
+#else
 struct sigaction previousInt {};
 struct sigaction previousTerm {};
 
-extern "C" void RequestStop(int) { stopRequested = 1; }
+extern "C" void RequestStop(int) { stopRequested = true; }
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+#endif
 
 }  // namespace
 
 StopOnSignals::StopOnSignals()
 {
-    stopRequested = 0;
+    stopRequested = false;
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(RequestStop, TRUE);
+#else
     struct sigaction action {};
     action.sa_handler = RequestStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no restart: a disk prompt waiting for input is cancelled
     sigaction(SIGINT, &action, &previousInt);
     sigaction(SIGTERM, &action, &previousTerm);
+#endif
 }
 
 StopOnSignals::~StopOnSignals()
 {
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(RequestStop, FALSE);
+#else
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
+#endif
 }
 
-bool StopOnSignals::StopRequested() { return stopRequested != 0; }
+bool StopOnSignals::StopRequested() { return stopRequested; }
 
 bool TerminalHost::AskForDisk(const std::string& text)
 {
     if (answerYes_)
         return true;
     std::cerr << text << " [Enter = OK, c = Cancel] " << std::flush;
-    if (!::isatty(STDIN_FILENO)) {
+    if (!IsTerminal(stdin)) {
         std::cerr << "(no terminal: cancelled)\n";
         return false;
     }
@@ -62,7 +95,7 @@ void TerminalHost::ProcessMessages()
 }
 
 ProgressLine::ProgressLine(bool enabled)
-    : enabled_(enabled && ::isatty(STDERR_FILENO)), start_(std::chrono::steady_clock::now()), last_(start_)
+    : enabled_(enabled && IsTerminal(stderr)), start_(std::chrono::steady_clock::now()), last_(start_)
 {
 }
 

@@ -183,6 +183,7 @@ private:
     void ExpandEntry(WriteRun& run, const std::string& entry);
     std::size_t ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive);
     void AddExpandedFile(WriteRun& run, FileEntry file);
+    bool IsTheArchive(WriteRun& run, const FileEntry& file);
     void KeepFlaggedFiles(WriteRun& run);
     void TakeSizes(WriteRun& run);
     void SaveFileList(WriteRun& run);

@@ -88,7 +88,7 @@ bool ForceFolders(FileSystem& fs, const std::string& folder)
 }
 
 // Creates the folders of `relative` (all but its last part) below `root`
-// (which ends in '/') one by one, refusing to pass through a link or anything
+// (which ends in a separator) one by one, refusing to pass through a link or anything
 // but a folder, so nothing can be written outside `root`. False in `safe`
 // when the path is refused; the result is false when a folder could not be
 // made.
@@ -96,7 +96,11 @@ bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::stri
 {
     std::string at = root;
     std::size_t start = 0;
-    for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', start)) {
+    const auto nextSeparator = [&] {
+        const auto found = std::find_if(relative.begin() + std::ptrdiff_t(start), relative.end(), IsPathSeparator);
+        return found == relative.end() ? std::string::npos : std::size_t(found - relative.begin());
+    };
+    for (std::size_t slash = nextSeparator(); slash != std::string::npos; slash = nextSeparator()) {
         at += relative.substr(start, slash - start);
         switch (fs.KindOf(at)) {
         case PathKind::Missing:
@@ -109,7 +113,7 @@ bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::stri
             safe = false;
             return true;
         }
-        at += '/';
+        at += kPathSeparator;
         start = slash + 1;
     }
     return true;
@@ -165,7 +169,7 @@ struct TBackupFile::ReadRun {
     unsigned volume = 1;
     bool atRecordStart = false;
 
-    std::string folder;  // destination folder: "" or ending in '/'
+    std::string folder;  // destination folder: "" or ending in a separator
     std::string storedName;
     std::int32_t storedStamp = 0;
     bool doRestore = true;
@@ -641,8 +645,8 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
 {
     ReadRun run(ReadRun::Purpose::Restore, ArchiveName, codec_, workers_);
     run.folder = DestPath;
-    if (!run.folder.empty() && run.folder.back() != '/')
-        run.folder += '/';
+    if (!run.folder.empty() && !IsPathSeparator(run.folder.back()))
+        run.folder += kPathSeparator;
     errorCode_ = 0;
     processedCount_ = 0;
     continueFlag_ = true;

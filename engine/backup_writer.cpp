@@ -181,10 +181,10 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
 // not part of it). A plain name that finds no file is said: it was asked for.
 void TBackupFile::ExpandEntry(WriteRun& run, const std::string& entry)
 {
-    std::string text = TrimBlanks(entry);
+    std::string text = StoredName(TrimBlanks(entry));
     const bool recursive = StripRecursionMarker(text);
-    const auto slash = text.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : text.substr(0, slash + 1);
+    const auto slash = std::find_if(text.rbegin(), text.rend(), IsPathSeparator);
+    const std::string folder = text.substr(0, std::size_t(text.rend() - slash));
     const std::string mask = text.substr(folder.size());
     const std::size_t found = ExpandMask(run, folder, mask, recursive);
     const bool plainName = !mask.empty() && mask.find_first_of("*?") == std::string::npos;
@@ -202,9 +202,9 @@ std::size_t TBackupFile::ExpandMask(WriteRun& run, const std::string& folder, co
         Warn(listing.problem);
     std::size_t found = listing.files.size();
     for (const auto& sub : listing.folders)
-        found += ExpandMask(run, fs_->AbsolutePath(folder + sub) + "/", mask, true);
+        found += ExpandMask(run, StoredName(fs_->AbsolutePath(folder + sub)) + kPathSeparator, mask, true);
     for (auto& file : listing.files) {
-        file.path = fs_->AbsolutePath(folder + file.path);
+        file.path = StoredName(fs_->AbsolutePath(folder + file.path));
         AddExpandedFile(run, std::move(file));
     }
     return found;
@@ -214,10 +214,19 @@ void TBackupFile::AddExpandedFile(WriteRun& run, FileEntry file)
 {
     if (!run.seen.insert(file.path).second)
         return;
-    if (run.archiveExists && file.identity.device == run.archiveIdentity.device &&
-        file.identity.inode == run.archiveIdentity.inode)
+    if (run.archiveExists && IsTheArchive(run, file))
         return;  // the archive itself, under whatever name
     run.work.push_back(std::move(file));
+}
+
+// Compared by device and file number; where a listing does not tell the file
+// number (0), a file of the archive's size is asked for it.
+bool TBackupFile::IsTheArchive(WriteRun& run, const FileEntry& file)
+{
+    FileIdentity id = file.identity;
+    if (id.inode == 0 && (id.size != run.archiveIdentity.size || !fs_->Identify(file.path, id)))
+        return false;
+    return id.device == run.archiveIdentity.device && id.inode == run.archiveIdentity.inode;
 }
 
 // An incremental backup takes the files whose flag is set, asked all at once.

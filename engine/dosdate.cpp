@@ -1,4 +1,5 @@
 #include "dosdate.h"
+#include "platform.h"
 
 namespace arcovelo {
 namespace {
@@ -24,7 +25,7 @@ int DaysInMonth(int year, int month)
 std::int32_t DosStampFromTime(std::time_t t)
 {
     std::tm local{};
-    if (localtime_r(&t, &local) == nullptr)
+    if (!LocalTimeOf(t, local))
         return Pack(1980, 1, 1, 0, 0, 0);
     const int year = local.tm_year + 1900;
     if (year < 1980)
@@ -55,11 +56,7 @@ bool TimeFromDosStamp(std::int32_t stamp, std::time_t& t)
     local.tm_min = minute;
     local.tm_sec = second;
     local.tm_isdst = -1;
-    const std::time_t result = std::mktime(&local);
-    if (result == static_cast<std::time_t>(-1))
-        return false;
-    t = result;
-    return true;
+    return TimeOfLocal(local, t);
 }
 
 }  // namespace arcovelo

@@ -6,6 +6,7 @@
 #include "stream.h"
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -159,10 +160,29 @@ std::shared_ptr<FileSystem> NativeFileSystem();
 // A separate instance whose archive flags live in `flagStorePath`.
 std::shared_ptr<FileSystem> MakeNativeFileSystem(const std::string& flagStorePath);
 
-// Parent folder of `path` (text before the last separator), "" when none.
+// Parent folder of `path` (text before the last separator, the root kept),
+// "" when none.
 std::string ParentFolder(const std::string& path);
 
-// True when `name` matches `mask` (* any run, ? one character; "*.*" every name).
-bool MatchesMask(const std::string& name, const std::string& mask);
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// True for a character that separates folders: '/' on POSIX, '\\' and '/'
+// on Windows.
+bool IsPathSeparator(char c);
+
+// The name a file found by expansion is stored under: on Windows, whose
+// names ignore case, its letters A-Z lowered (the format's rule); elsewhere
+// unchanged.
+std::string StoredName(std::string path);
+
+// Local time of `t` under the time-zone rules of that date; false when the
+// time cannot be represented.
+bool LocalTimeOf(std::time_t t, std::tm& local);
+// The time of a local date-time (as mktime, tm_isdst -1); false when there is none.
+bool TimeOfLocal(const std::tm& local, std::time_t& t);
 
 }  // namespace arcovelo

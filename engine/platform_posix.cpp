@@ -189,6 +189,14 @@ bool GlobMatch(const char* name, const char* mask)
     return *mask == '\0';
 }
 
+// True when `name` matches `mask` (* any run, ? one character; "*.*" every name).
+bool MatchesMask(const std::string& name, const std::string& mask)
+{
+    if (mask == "*.*" || mask == "*")
+        return true;
+    return GlobMatch(name.c_str(), mask.c_str());
+}
+
 // Reads a folder's entries with one descriptor: names, and what stat says
 // of those that matter.
 class FolderReader {
@@ -733,11 +741,20 @@ std::string ParentFolder(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool MatchesMask(const std::string& name, const std::string& mask)
+bool IsPathSeparator(char c) { return c == '/'; }
+
+std::string StoredName(std::string path) { return path; }
+
+bool LocalTimeOf(std::time_t t, std::tm& local) { return localtime_r(&t, &local) != nullptr; }
+
+bool TimeOfLocal(const std::tm& local, std::time_t& t)
 {
-    if (mask == "*.*" || mask == "*")
-        return true;
-    return GlobMatch(name.c_str(), mask.c_str());
+    std::tm copy = local;
+    const std::time_t result = std::mktime(&copy);
+    if (result == static_cast<std::time_t>(-1))
+        return false;
+    t = result;
+    return true;
 }
 
 }  // namespace arcovelo

@@ -1,5 +1,7 @@
 #include "restore_paths.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -12,13 +14,60 @@ bool IsWindowsName(const std::string& name)
     return drive || name.rfind("\\\\", 0) == 0;
 }
 
+namespace {
+
+#ifdef _WIN32
+// Names Windows gives to devices in every folder ("nul", "com1.txt", ...).
+bool IsDeviceName(const std::string& part)
+{
+    std::string base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (char& c : base)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    static const char* const devices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    for (const char* device : devices)
+        if (base == device)
+            return true;
+    return base.size() == 4 && (base.rfind("com", 0) == 0 || base.rfind("lpt", 0) == 0) &&
+           std::isdigit(static_cast<unsigned char>(base[3]));
+}
+#endif
+
+// One folder or file name that stays where it is put: on Windows also no ':'
+// (a drive or a stream), no device name and no trailing dot or blank (Win32
+// would drop it and name another file).
+bool IsPlainPart(const std::string& part)
+{
+    if (part.empty() || part == "." || part == "..")
+        return false;
+#ifdef _WIN32
+    if (part.find(':') != std::string::npos || part.back() == '.' || part.back() == ' ' ||
+        IsDeviceName(part))
+        return false;
+#endif
+    return true;
+}
+
+// An absolute path of this system, to which a stored name may go back.
+bool IsNativeAbsolute(const std::string& name)
+{
+#ifdef _WIN32
+    return IsWindowsName(name);
+#else
+    return !IsWindowsName(name) && !name.empty() && name[0] == '/';
+#endif
+}
+
+}  // namespace
+
 bool IsPlainRelativePath(const std::string& relative)
 {
     std::size_t start = 0;
     while (true) {
-        const std::size_t end = std::min(relative.find('/', start), relative.size());
-        const std::string part = relative.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..")
+        const auto separator = std::find_if(relative.begin() + std::ptrdiff_t(start), relative.end(), IsPathSeparator);
+        const std::size_t end = std::size_t(separator - relative.begin());
+        if (!IsPlainPart(relative.substr(start, end - start)))
             return false;
         if (end == relative.size())
             return true;
@@ -33,7 +82,7 @@ Destination DestinationFor(const std::string& folder, const std::string& storedN
     if (folder.empty()) {
         // Back to the stored path: only an absolute path of this system will do.
         d.path = storedName;
-        d.safe = !windows && !storedName.empty() && storedName[0] == '/';
+        d.safe = IsNativeAbsolute(storedName);
         return d;
     }
     std::string relative;
@@ -48,8 +97,9 @@ Destination DestinationFor(const std::string& folder, const std::string& storedN
         relative = storedName.empty() || storedName[0] != '/' ? storedName : storedName.substr(1);
     }
     d.below = relative;
-    d.path = folder + relative;
     d.safe = IsPlainRelativePath(relative);
+    std::replace(relative.begin(), relative.end(), '/', kPathSeparator);
+    d.path = folder + relative;
     return d;
 }
 

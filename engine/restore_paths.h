@@ -9,7 +9,7 @@
 namespace arcovelo {
 
 struct Destination {
-    std::string path;   // where the file goes
+    std::string path;   // where the file goes, with this system's separators
     // The part of `path` below the destination folder, '/'-separated; empty
     // when restoring to the stored path.
     std::string below;
@@ -20,12 +20,13 @@ struct Destination {
 bool IsWindowsName(const std::string& name);
 
 // The destination of `storedName`. `folder` is empty (the stored path) or ends
-// in '/'. With `fullPath` the stored folders are kept below `folder` (the root
+// in a separator. With `fullPath` the stored folders are kept below `folder` (the root
 // or drive dropped); without, only the file-name part is.
 Destination DestinationFor(const std::string& folder, const std::string& storedName, bool fullPath);
 
-// True when `relative` is a plain '/'-separated path: no empty, "." or ".."
-// component, not absolute.
+// True when `relative` is a plain relative path (split at this system's
+// separators): no empty, "." or ".." component, not absolute; on Windows no
+// drive, stream or device name either.
 bool IsPlainRelativePath(const std::string& relative);
 
 }  // namespace arcovelo

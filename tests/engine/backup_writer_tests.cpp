@@ -4,14 +4,16 @@
 #include "format.h"
 #include "test_support.h"
 
-#include <sqlite3.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#ifndef _WIN32
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <unistd.h>
+#endif
 
 namespace arcovelo::test {
 namespace {
@@ -64,6 +66,7 @@ TEST_F(BackupWriter, writesTheWorkedLayoutByteForByte)
     EXPECT_EQ(DecodeChunks(a.records[0].chunks), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
 }
 
+#ifndef _WIN32  // runs the system's python3
 TEST_F(BackupWriter, chunkIsAZlibStreamThatPythonDecompresses)
 {
     WriteText(root / "a.txt", "abc");
@@ -74,6 +77,7 @@ TEST_F(BackupWriter, chunkIsAZlibStreamThatPythonDecompresses)
                             (root / "chunk.z").string() + "','rb').read())==b'abc' else 1)\"";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
+#endif
 
 TEST_F(BackupWriter, storesChunksRawExactlyWhenTheirStreamWouldNotFit)
 {
@@ -128,6 +132,7 @@ TEST_F(BackupWriter, emptyListWritesHeaderAndEndMarker)
     EXPECT_EQ(engine.CompressionRate(), 0);
 }
 
+#ifndef _WIN32  // POSIX only
 TEST_F(BackupWriter, expandsMasksRecursivelyDepthFirstSkippingHiddenFolders)
 {
     const auto d = root / "dati";
@@ -141,7 +146,9 @@ TEST_F(BackupWriter, expandsMasksRecursivelyDepthFirstSkippingHiddenFolders)
     EXPECT_EQ(RecordNames(a), (std::vector<std::string>{p + "sub/deeper/d.txt", p + "sub/c.txt", p + "zz/f.txt",
                                                         p + ".hidden.txt", p + "a.txt"}));
 }
+#endif
 
+#ifndef _WIN32  // POSIX only
 TEST_F(BackupWriter, onlyATrailingBlankSlashSMarksRecursion)
 {
     WriteText(root / "src" / "a.txt", "a");
@@ -150,6 +157,7 @@ TEST_F(BackupWriter, onlyATrailingBlankSlashSMarksRecursion)
     EXPECT_EQ(RecordNames(a), (std::vector<std::string>{(root / "src/a.txt").string(), (root / "src/sub/b.txt").string()}))
         << "the /s inside /src is no marker, and a.txt appears once";
 }
+#endif
 
 TEST_F(BackupWriter, resolvesRelativeEntriesAndLeavesTheArchiveOut)
 {
@@ -164,6 +172,7 @@ TEST_F(BackupWriter, resolvesRelativeEntriesAndLeavesTheArchiveOut)
     EXPECT_EQ(RecordNames(a), (std::vector<std::string>{(root / "w" / "one.txt").string()}));
 }
 
+#ifndef _WIN32  // POSIX only
 TEST_F(BackupWriter, neverArchivesFifosOrFolders)
 {
     WriteText(root / "d" / "f.txt", "f");
@@ -172,7 +181,9 @@ TEST_F(BackupWriter, neverArchivesFifosOrFolders)
     const auto a = BackupAndParse({(root / "d" / "*").string()});
     EXPECT_EQ(RecordNames(a), (std::vector<std::string>{(root / "d" / "f.txt").string()}));
 }
+#endif
 
+#ifndef _WIN32  // POSIX only
 TEST_F(BackupWriter, incrementalTakesOnlyChangedFilesAndTheFlagsSurviveARestart)
 {
     WriteText(root / "d" / "a.txt", "a");
@@ -189,6 +200,7 @@ TEST_F(BackupWriter, incrementalTakesOnlyChangedFilesAndTheFlagsSurviveARestart)
     ASSERT_TRUE(restarted.Backup(list, Archive()));
     EXPECT_EQ(RecordNames(ParseVolume(ReadBytes(Archive()))), (std::vector<std::string>{(root / "d" / "b.txt").string()}));
 }
+#endif
 
 TEST_F(BackupWriter, backupModeAndAttributesFollowTheirRules)
 {
@@ -206,6 +218,7 @@ TEST_F(BackupWriter, backupModeAndAttributesFollowTheirRules)
     EXPECT_EQ(engine.CompressionRate(), 0);
 }
 
+#ifndef _WIN32  // POSIX only
 // Flags go only with a whole archive on stable storage: a run stopped at any
 // chunk (a file's last one, a one-chunk file's only one) or failing only at
 // its end marker leaves every flag set, so the next incremental takes all.
@@ -249,7 +262,9 @@ TEST_F(BackupWriter, flagsAreClearedOnlyByARunThatCompleted)
     ASSERT_TRUE(engine.Backup(list, Archive()));
     EXPECT_FALSE(FlagIsSet(*native, list[0]) || FlagIsSet(*native, list[1]));
 }
+#endif
 
+#ifndef _WIN32  // POSIX only
 // kill -9 halfway or once the whole archive is written, before it is synced:
 // every flag stays set and the file-ID list leaves nothing behind.
 TEST_F(BackupWriter, aKilledRunLeavesEveryFlagAndNoTemporaryFile)
@@ -257,7 +272,7 @@ TEST_F(BackupWriter, aKilledRunLeavesEveryFlagAndNoTemporaryFile)
     WriteBytes(root / "d" / "a.bin", RandomBytes(400000));
     WriteText(root / "d" / "b.txt", "b");
     fs::create_directories(root / "tmp");
-    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    UseTempFolder(root / "tmp");
     const std::vector<std::string> list{(root / "d" / "*").string()};
     auto faulty = std::make_shared<FaultyFileSystem>(native);
     int writes = 0;
@@ -281,9 +296,11 @@ TEST_F(BackupWriter, aKilledRunLeavesEveryFlagAndNoTemporaryFile)
         EXPECT_TRUE(FlagIsSet(*native, (root / "d" / "a.bin").string())) << at;
         EXPECT_TRUE(FlagIsSet(*native, (root / "d" / "b.txt").string())) << at;
     }
-    unsetenv("TMPDIR");
+    UseTempFolder({});
 }
+#endif
 
+#ifndef _WIN32  // POSIX only
 // Another process holding the store, or a store the user may not write: one
 // message, every file counts as changed, nothing left that breaks later runs.
 TEST_F(BackupWriter, aLockedOrReadOnlyFlagStoreIsSaidOnceAndTakesEveryFile)
@@ -333,7 +350,9 @@ TEST_F(BackupWriter, aLockedOrReadOnlyFlagStoreIsSaidOnceAndTakesEveryFile)
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(engine.FileCount(), 1) << "the store still works";
 }
+#endif
 
+#ifndef _WIN32  // POSIX only
 // Only the entry as typed is trimmed: names that masks find keep their
 // blanks and control characters.
 TEST_F(BackupWriter, namesFoundByMasksAreKeptByteForByte)
@@ -347,7 +366,9 @@ TEST_F(BackupWriter, namesFoundByMasksAreKeptByteForByte)
     EXPECT_EQ(DecodeChunks(a.records[0].chunks), (std::vector<std::uint8_t>{'n', 'e', 'w', 'l', 'i', 'n', 'e'}));
     EXPECT_EQ(DecodeChunks(a.records[2].chunks), (std::vector<std::uint8_t>{'b', 'l', 'a', 'n', 'k'}));
 }
+#endif
 
+#ifndef _WIN32  // POSIX only
 TEST_F(BackupWriter, theArchiveReachedThroughALinkedFolderIsLeftOut)
 {
     WriteText(root / "real" / "f.txt", "f");
@@ -357,7 +378,9 @@ TEST_F(BackupWriter, theArchiveReachedThroughALinkedFolderIsLeftOut)
     ASSERT_TRUE(engine.Backup({(root / "real" / "*").string()}, archive));
     EXPECT_EQ(RecordNames(ParseVolume(ReadBytes(archive))), (std::vector<std::string>{(root / "real" / "f.txt").string()}));
 }
+#endif
 
+#ifndef _WIN32  // POSIX only
 // A path too long, a listed file that is not there, one that vanishes before
 // its record, a folder the user may not read: each is named, and the archive
 // is still whole. A mask that matches nothing says nothing.
@@ -404,6 +427,7 @@ TEST_F(BackupWriter, whatCannotBeTakenIsWarnedAndTheArchiveStaysWhole)
         true);
     EXPECT_EQ(status, 0);
 }
+#endif
 
 // Volumes hold whole records within MaxSize, and the smallest volume that
 // takes a chunk still restores every file.
@@ -438,13 +462,13 @@ TEST_F(BackupWriter, fileListIsTheFirstRecordAndTheTemporaryFileIsGone)
 {
     WriteText(root / "d" / "a.txt", "hello");
     WriteBytes(root / "d" / "b.bin", RandomBytes(20000));
-    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    UseTempFolder(root / "tmp");
     fs::create_directories(root / "tmp");
     engine.SetSaveFileID(true);
     std::vector<std::string> progressFiles;
     engine.OnProgress = [&](TBackupFile*, const std::string& f, TPercentage, bool&) { progressFiles.push_back(f); };
     const auto a = BackupAndParse({(root / "d" / "*").string()});
-    unsetenv("TMPDIR");
+    UseTempFolder({});
 
     ASSERT_EQ(a.records.size(), 3u);
     EXPECT_EQ(a.records[0].name, "FILE:LIST");
@@ -621,7 +645,7 @@ TEST_P(BackupFaults, reportTheirCodeOnceAfterTheFinalProgress)
     const FaultCase c = GetParam();
     WriteBytes(root / "d" / "a.bin", TextBytes(50000));
     WriteBytes(root / "d" / "b.bin", TextBytes(50000));
-    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    UseTempFolder(root / "tmp");
     fs::create_directories(root / "tmp");
     auto faulty = std::make_shared<FaultyFileSystem>(native);
     int writes = 0;
@@ -641,7 +665,7 @@ TEST_P(BackupFaults, reportTheirCodeOnceAfterTheFinalProgress)
         events.push_back(std::to_string(code) + " " + msg);
     };
     EXPECT_FALSE(engine.Backup({(root / "d" / "*.bin").string()}, Archive()));
-    unsetenv("TMPDIR");
+    UseTempFolder({});
     EXPECT_EQ(events, (std::vector<std::string>{"progress 0", "progress 100",
                                                 std::to_string(c.code) + " " + c.message}));
     EXPECT_TRUE(host->errors.empty()) << "OnError replaces the box";

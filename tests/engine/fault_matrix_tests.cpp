@@ -22,11 +22,11 @@ protected:
         for (const char* name : {"big.txt", "empty.txt", "small.bin"})
             sources[name] = ReadBytes(src() / name);
         fs::create_directories(root / "tmp");
-        setenv("TMPDIR", (root / "tmp").c_str(), 1);
+        UseTempFolder(root / "tmp");
     }
     void TearDown() override
     {
-        unsetenv("TMPDIR");
+        UseTempFolder({});
         EngineTest::TearDown();
     }
     fs::path src() const { return root / "src"; }

@@ -128,7 +128,7 @@ TEST_F(Parallel, restoreWithWorkersGivesTheSameFilesAndProgress)
         engine.SetWorkers(pass == 0 ? 1 : 4);
         engine.OnNeedDisk = [](TBackupFile*, std::uint16_t, bool& cont) { cont = true; };
         engine.OnProgress = [&](TBackupFile*, const std::string& f, TPercentage p, bool&) {
-            progress[std::size_t(pass)].push_back(f.substr(f.rfind('/') + 1) + " " + std::to_string(p));
+            progress[std::size_t(pass)].push_back(fs::path(f).filename().string() + " " + std::to_string(p));
         };
         const fs::path dest = root / ("r" + std::to_string(pass));
         ASSERT_TRUE(engine.Restore((OutDir(1, DefaultCodec()) / "a.bck").string(), dest.string()));

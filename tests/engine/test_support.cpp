@@ -2,15 +2,20 @@
 
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace arcovelo::test {
 
@@ -55,15 +60,38 @@ std::vector<std::uint8_t> TextBytes(std::size_t size)
 
 void SetMtime(const fs::path& path, std::int64_t seconds)
 {
-    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+    std::error_code error;
+    fs::last_write_time(path, fs::file_time_type::clock::from_sys(at), error);
+    ASSERT_FALSE(error) << error.message();
 }
 
 std::int64_t Mtime(const fs::path& path)
 {
-    struct stat st {};
-    stat(path.c_str(), &st);
-    return st.st_mtim.tv_sec;
+    std::error_code error;
+    const auto at = fs::file_time_type::clock::to_sys(fs::last_write_time(path, error));
+    return std::chrono::floor<std::chrono::seconds>(at).time_since_epoch().count();
+}
+
+long ProcessId()
+{
+#ifdef _WIN32
+    return ::_getpid();
+#else
+    return ::getpid();
+#endif
+}
+
+void UseTempFolder(const fs::path& folder)
+{
+#ifdef _WIN32
+    ::_putenv_s("TMP", folder.string().c_str());
+#else
+    if (folder.empty())
+        ::unsetenv("TMPDIR");
+    else
+        ::setenv("TMPDIR", folder.c_str(), 1);
+#endif
 }
 
 bool ScriptedHost::AskForDisk(const std::string& text)
@@ -211,6 +239,7 @@ bool FlagIsSet(FileSystem& fs, const std::string& path)
     return fs.OpenArchiveFlags()->AreSet({{path, identity}}).front();
 }
 
+#ifndef _WIN32
 int RunInChild(const std::function<int()>& body, bool ordinaryUser)
 {
     std::fflush(nullptr);
@@ -228,6 +257,7 @@ int RunInChild(const std::function<int()>& body, bool ordinaryUser)
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+#endif
 
 namespace {
 
@@ -336,8 +366,11 @@ std::vector<std::uint8_t> DecodeChunks(const std::vector<ParsedChunk>& chunks)
 void EngineTest::SetUp()
 {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root = fs::temp_directory_path() /
-           ("arcovelo-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" + std::to_string(getpid()));
+    // Named as the engine stores names (lower case on Windows), so a test can
+    // compare a stored name with the path it made.
+    root = StoredName((fs::temp_directory_path() / ("arcovelo-" + std::string(info->test_suite_name()) + "-" +
+                                                     info->name() + "-" + std::to_string(ProcessId())))
+                          .string());
     fs::remove_all(root);
     fs::create_directories(root);
     native = MakeNativeFileSystem((root / "state" / "flags.sqlite").string());

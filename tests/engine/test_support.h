@@ -28,6 +28,10 @@ std::vector<std::uint8_t> TextBytes(std::size_t size);
 // Sets a file's modification time to `seconds` since the epoch.
 void SetMtime(const fs::path& path, std::int64_t seconds);
 std::int64_t Mtime(const fs::path& path);
+long ProcessId();
+// Points the folder for temporary files at `folder`; an empty path restores
+// the system's.
+void UseTempFolder(const fs::path& folder);
 
 // Answers disk prompts from a script and records every text it was shown.
 class ScriptedHost : public BackupHost {
@@ -91,10 +95,12 @@ private:
 // True when the archive flag of the file at `path` is set in `fs`'s store.
 bool FlagIsSet(FileSystem& fs, const std::string& path);
 
+#ifndef _WIN32
 // Runs `body` in a child process (with `ordinaryUser`, as the user "nobody"
 // when the tests run as root); the result is the child's exit status, or
 // 128 + the signal that ended it.
 int RunInChild(const std::function<int()>& body, bool ordinaryUser = false);
+#endif
 
 // An archive as the tests see it, parsed without the engine's reader.
 struct ParsedChunk {
