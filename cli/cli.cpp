@@ -235,6 +235,8 @@ void DefineCommands(CLI::App& app, Request& r, int& status)
     app.description("Back up files into .bck archives, list, check and restore them.");
     app.set_version_flag("--version", std::string("arcovelo-cli ") + ARCOVELO_VERSION);
     app.require_subcommand(1);
+    // The same options everywhere: on Windows "/s" and paths begin with '/'.
+    app.allow_windows_style_options(false);
     app.footer(kStatusText);
     const auto archive = [&r](CLI::App* command) {
         command->add_option("ARCHIVE", r.archive, "the archive (its first volume)")->required();

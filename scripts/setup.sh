@@ -9,6 +9,9 @@ packages=(
   qt6-base-dev qt6-translations-l10n fonts-dejavu-core fonts-liberation2
   clang libclang-rt-14-dev
   python3
+  # The Windows build of the engine and arcovelo-cli, and Wine to test it.
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest
+  wine wine64
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything from scratch and runs every test,
 # then runs the engine tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and each fuzz harness of the archive reader for
-# a fixed number of inputs (clang's libFuzzer).
+# UndefinedBehaviorSanitizer, each fuzz harness of the archive reader for a
+# fixed number of inputs (clang's libFuzzer), and the Windows build's engine
+# and command-line tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-rm -rf build build-sanitize build-fuzz
+rm -rf build build-sanitize build-fuzz build-windows
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 ctest --test-dir build --output-on-failure -j2
@@ -19,3 +20,8 @@ ctest --test-dir build-sanitize --output-on-failure -j2 -L engine
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARCOVELO_FUZZ=ON
 cmake --build build-fuzz
 ctest --test-dir build-fuzz --output-on-failure -L fuzz
+
+cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DARCOVELO_LINUX_CLI="$PWD/build/cli/arcovelo-cli"
+cmake --build build-windows
+ctest --test-dir build-windows --output-on-failure -j2

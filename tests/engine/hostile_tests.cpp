@@ -119,6 +119,7 @@ protected:
     std::vector<int> codes;
 };
 
+
 struct NameCase {
     const char* name;
     bool fullPath;
@@ -170,6 +171,47 @@ TEST_F(Hostile, windowsNamesRestoreBelowAFolderButNotToTheirStoredPath)
     ArchiveBuilder().Header().Record("relative.txt", "r").End().Save(Archive());
     EXPECT_FALSE(engine.Restore(Archive(), ""));
     EXPECT_EQ(codes, (std::vector<int>{1, 1}));
+}
+#else
+// On Windows a name may also leave through a drive, a stream, a device name,
+// a trailing dot (which Win32 drops) or a '\' inside a POSIX name.
+class WindowsHostileNames : public Hostile, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(WindowsHostileNames, failWithCode1AndWriteNothingOutside)
+{
+    ArchiveBuilder().Header().Record(GetParam().name, "evil").End().Save(Archive());
+    engine.SetRestoreFullPath(GetParam().fullPath);
+    EXPECT_FALSE(engine.Restore(Archive(), dest()));
+    EXPECT_EQ(codes, (std::vector<int>{1}));
+    ExpectNothingOutsideTheDestination();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, WindowsHostileNames,
+    ::testing::Values(NameCase{"c:\\..\\sentinel.txt", true}, NameCase{"\\\\server\\..\\..\\x.txt", true},
+                      NameCase{"/x/..\\..\\sentinel.txt", true}, NameCase{"/x/c:sentinel.txt", true},
+                      NameCase{"/x/a.txt:stream", true}, NameCase{"/x/nul", true}, NameCase{"/x/com1.txt", true},
+                      NameCase{"/x/dir./f.txt", true}, NameCase{"/x/f.txt ", true}, NameCase{"c:\\dati\\con", false},
+                      NameCase{"c:\\dati\\..", false}, NameCase{"/x/..", false}),
+    [](const auto& info) { return std::to_string(info.index) + (info.param.fullPath ? "FullPath" : "FileNameOnly"); });
+
+// A drive path goes back where it was stored, or below a folder without its
+// drive; a POSIX path has no place of its own here.
+TEST_F(Hostile, windowsNamesRestoreToTheirStoredPathAndBelowAFolder)
+{
+    const std::string stored = (root / "stored" / "a.txt").string();
+    ArchiveBuilder().Header(0, 10, 2).Record(stored, "a").Record("\\\\srv\\share\\b.txt", "b").End().Save(Archive());
+    engine.SetRestoreFullPath(true);
+    ASSERT_TRUE(engine.Restore(Archive(), dest()));
+    EXPECT_EQ(ReadText(jail() / "dest" / fs::path(stored).relative_path()), "a");
+    EXPECT_EQ(ReadText(jail() / "dest" / "srv" / "share" / "b.txt"), "b");
+
+    ArchiveBuilder().Header().Record(stored, "back").End().Save(Archive());
+    ASSERT_TRUE(engine.Restore(Archive(), ""));
+    EXPECT_EQ(ReadText(stored), "back");
+    ArchiveBuilder().Header().Record("/x/posix.txt", "p").End().Save(Archive());
+    EXPECT_FALSE(engine.Restore(Archive(), ""));
+    EXPECT_EQ(codes, (std::vector<int>{1}));
 }
 #endif
 

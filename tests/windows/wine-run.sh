@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine for CTest: a prefix of the tests' own
-# (made on first use), no debugging chatter, the program's exit status, and
-# its console's CR LF line ends as LF so CTest reads its test lists.
+# (made on first use), no debugging chatter, the program's exit status.
+# The wineserver gives every program the time zone of the one that started
+# it, so every run, test discovery included, gets the tests' zone.
 set -euo pipefail
+export TZ="${TZ:-Europe/Rome}"
 export WINEPREFIX="${ARCOVELO_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/arcovelo-wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-wine "$@" | tr -d '\r'
+exec wine "$@"
