@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "platform.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -22,11 +23,13 @@ int main()
     }
     ::LocalFree(argv);
     ::SetConsoleOutputCP(CP_UTF8);
+    arcovelo::RaiseOpenFileLimit();
     return arcovelo::cli::RunCli(args);
 }
 #else
 int main(int argc, char** argv)
 {
+    arcovelo::RaiseOpenFileLimit();  // a restore keeps a batch of files open
     return arcovelo::cli::RunCli(std::vector<std::string>(argv + 1, argv + argc));
 }
 #endif

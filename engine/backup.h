@@ -210,8 +210,8 @@ private:
     void CloseReadVolume(ReadRun& run);
     void RestoreRecord(ReadRun& run);
     void ContinueRecord(ReadRun& run);
-    bool PlaceDestination(ReadRun& run, bool& safe);
-    void BeginDestinationFile(ReadRun& run);
+    bool PlaceDestination(ReadRun& run, PathKind kind, bool& safe);
+    void BeginDestinationFile(ReadRun& run, PathKind kind);
     void FinishDestinationFile(ReadRun& run);
     void PlaceSealedFiles(ReadRun& run);
     void SettlePendingFor(ReadRun& run, const std::string& destination);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <set>
+#include <unordered_set>
 
 namespace arcovelo {
 namespace {
@@ -188,6 +189,7 @@ struct TBackupFile::ReadRun {
         std::string asked;        // as the record named it
     };
     std::vector<Sealed> sealed;
+    std::unordered_set<std::string> sealedNames;  // both names of each sealed file
     std::int64_t sealedBytes = 0;
     std::string lastFolderMade;  // the folder the previous file needed, made or found
 
@@ -425,17 +427,23 @@ void TBackupFile::RestoreRecord(ReadRun& run)
     const Destination destination = DestinationFor(run.folder, run.storedName, restoreFullPath_);
     currentFile_ = destination.path;
     SettlePendingFor(run, currentFile_);
-    const std::int32_t age = fs_->FileAge(currentFile_);  // -1: no such file
+    // One look at the destination serves the mode, the link test and the
+    // file itself; its date only when there is a file.
+    PathKind kind = fs_->KindOf(currentFile_);
+    const std::int32_t age = kind == PathKind::Missing ? -1 : fs_->FileAge(currentFile_);  // -1: no such file
     run.doRestore = ModeAllowsRestore(restoreMode_, age != -1, age, run.storedStamp);
     if (run.storedName == format::kFileListName) {
         run.doRestore = false;  // the file-ID list is never written out
     } else if (OnRestoreFile) {
         OnRestoreFile(this, currentFile_, run.storedStamp, run.doRestore);
-        SettlePendingFor(run, currentFile_);
+        if (currentFile_ != destination.path) {
+            SettlePendingFor(run, currentFile_);
+            kind = fs_->KindOf(currentFile_);
+        }
     }
 
     bool safe = destination.safe || currentFile_ != destination.path;
-    if (run.doRestore && safe && !PlaceDestination(run, safe)) {
+    if (run.doRestore && safe && !PlaceDestination(run, kind, safe)) {
         Fail(errReadFile);  // a folder it needs cannot be made: nothing restored there is said
         return;
     }
@@ -446,7 +454,7 @@ void TBackupFile::RestoreRecord(ReadRun& run)
     try {
         if (!safe)
             throw StreamError("Cannot create file \"" + currentFile_ + "\". Outside the destination folder");
-        BeginDestinationFile(run);
+        BeginDestinationFile(run, kind);
         run.destComplete = ReadBlockGroup(run, run.destFile.get(), true);
         ++processedCount_;
     } catch (const std::runtime_error&) {
@@ -484,7 +492,7 @@ void TBackupFile::ContinueRecord(ReadRun& run)
 // file) folders are made as the system resolves them. False when a folder
 // could not be made.
 // The folder the previous file needed is not made or checked again.
-bool TBackupFile::PlaceDestination(ReadRun& run, bool& safe)
+bool TBackupFile::PlaceDestination(ReadRun& run, PathKind kind, bool& safe)
 {
     const std::string& path = currentFile_;
     const std::string parent = ParentFolder(path);
@@ -502,8 +510,7 @@ bool TBackupFile::PlaceDestination(ReadRun& run, bool& safe)
                 return true;
             run.lastFolderMade = parent;
         }
-        const PathKind last = fs_->KindOf(path);  // never through a link inside the destination
-        safe = last != PathKind::Link && last != PathKind::Other;
+        safe = kind != PathKind::Link && kind != PathKind::Other;  // never through a link inside the destination
         return true;
     }
     if (parent.empty() || parent == run.lastFolderMade)
@@ -518,18 +525,15 @@ bool TBackupFile::PlaceDestination(ReadRun& run, bool& safe)
 // looked at again, so each record sees what the ones before it did.
 void TBackupFile::SettlePendingFor(ReadRun& run, const std::string& destination)
 {
-    for (const auto& s : run.sealed)
-        if (s.destination == destination || s.asked == destination) {
-            PlaceSealedFiles(run);
-            return;
-        }
+    if (run.sealedNames.count(destination) != 0)
+        PlaceSealedFiles(run);
 }
 
-void TBackupFile::BeginDestinationFile(ReadRun& run)
+void TBackupFile::BeginDestinationFile(ReadRun& run, PathKind kind)
 {
     // Only a link in the last place needs resolving: the system follows
     // linked folders itself.
-    const bool link = fs_->KindOf(currentFile_) == PathKind::Link;
+    const bool link = kind == PathKind::Link;
     const std::string target = link ? fs_->ResolveLinks(currentFile_) : currentFile_;
     run.destFile = fs_->CreatePending(target);
     run.destPath = target;
@@ -551,12 +555,13 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
         file->Seal(run.destStamp);
         run.sealedBytes += file->Position();
         run.sealed.push_back({std::move(file), run.destPath, currentFile_});
+        run.sealedNames.insert(run.destPath);
+        run.sealedNames.insert(currentFile_);
     } catch (const StreamError&) {
         Fail(errReadFile);
     }
-    constexpr std::size_t kBatchFiles = 128;
-    constexpr std::int64_t kBatchBytes = 32LL << 20;
-    if (run.sealed.size() >= kBatchFiles || run.sealedBytes >= kBatchBytes)
+    constexpr std::int64_t kBatchBytes = 64LL << 20;
+    if (run.sealed.size() >= fs_->MaxSealedFiles() || run.sealedBytes >= kBatchBytes)
         PlaceSealedFiles(run);
 }
 
@@ -572,6 +577,7 @@ void TBackupFile::PlaceSealedFiles(ReadRun& run)
         files.push_back(s.file.get());
     std::vector<ReadRun::Sealed> batch;
     batch.swap(run.sealed);
+    run.sealedNames.clear();
     run.sealedBytes = 0;
     try {
         fs_->SyncSealed(files);

@@ -3,10 +3,14 @@
 // ahead), workers transform them (compress, inflate), and the caller's thread
 // takes them back one by one, so everything it does with the results -
 // writing, volume decisions, callbacks - happens in the one-thread order.
-// With one worker no thread is started: the work runs inside Submit.
+// With one worker no thread is started: the work runs inside Submit. With
+// more, the caller does the oldest slot's work itself when no worker has
+// started it, instead of sleeping until one has: for small slots (a small
+// file's chunk) a hand-over costs more than the work.
 // Only the caller's thread may call the member functions.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -27,11 +31,14 @@ public:
     using MakeState = std::function<std::unique_ptr<State>()>;
 
     OrderedPipeline(int workers, const MakeState& makeState, Work work)
-        : work_(std::move(work)), slots_(std::size_t(workers < 1 ? 2 : 4 * workers)), done_(slots_.size(), true)
+        : work_(std::move(work)), slots_(std::size_t(workers < 1 ? 2 : kSlotsPerWorker * workers)),
+          done_(slots_.size(), true)
     {
         const int threads = workers < 1 ? 1 : workers;
         for (int i = 0; i < threads; ++i)
             states_.push_back(makeState());
+        if (threads > 1)
+            callerState_ = makeState();
         if (threads > 1)
             for (int i = 0; i < threads; ++i)
                 threads_.emplace_back([this, i] { Run(*states_[std::size_t(i)]); });
@@ -68,12 +75,18 @@ public:
             work_(slots_[index], *states_.front());
             return;
         }
+        std::size_t queued = 0;
         {
             std::lock_guard lock(mutex_);
             done_[index] = false;
             queue_.push_back(index);
+            queued = queue_.size();
         }
-        workAvailable_.notify_one();
+        // Workers are woken for a few slots at a time, not for each: a wake-up
+        // costs more than compressing a small file's chunk. Front wakes them
+        // for whatever is left before it waits.
+        if (queued >= kWakeBatch)
+            workAvailable_.notify_one();
     }
 
     // The oldest slot, once its work is done. Not when Empty().
@@ -81,7 +94,19 @@ public:
     {
         if (!threads_.empty()) {
             std::unique_lock lock(mutex_);
-            workDone_.wait(lock, [this] { return bool(done_[head_]); });
+            if (!done_[head_] && TakeFromQueue(head_)) {
+                lock.unlock();
+                work_(slots_[head_], *callerState_);
+                lock.lock();
+                done_[head_] = true;
+            }
+            if (!done_[head_]) {
+                if (!queue_.empty())
+                    workAvailable_.notify_all();
+                awaited_ = head_;
+                workDone_.wait(lock, [this] { return bool(done_[head_]); });
+                awaited_ = kNone;
+            }
         }
         return slots_[head_];
     }
@@ -102,6 +127,17 @@ public:
     }
 
 private:
+    // Removes `index` from the queue; false when a worker has it already.
+    // Called with the mutex held.
+    bool TakeFromQueue(std::size_t index)
+    {
+        const auto found = std::find(queue_.begin(), queue_.end(), index);
+        if (found == queue_.end())
+            return false;
+        queue_.erase(found);
+        return true;
+    }
+
     void Run(State& state)
     {
         for (;;) {
@@ -115,13 +151,20 @@ private:
                 queue_.erase(queue_.begin());
             }
             work_(slots_[index], state);
+            bool awaited = false;
             {
                 std::lock_guard lock(mutex_);
                 done_[index] = true;
+                awaited = index == awaited_;
             }
-            workDone_.notify_all();
+            if (awaited)  // the caller waits for this slot only
+                workDone_.notify_one();
         }
     }
+
+    static constexpr int kSlotsPerWorker = 16;
+    static constexpr std::size_t kWakeBatch = 4;
+    static constexpr std::size_t kNone = std::size_t(-1);
 
     Work work_;
     std::vector<Slot> slots_;
@@ -129,11 +172,13 @@ private:
     std::size_t head_ = 0;
     std::size_t count_ = 0;
     std::vector<std::unique_ptr<State>> states_;
+    std::unique_ptr<State> callerState_;  // for the slots the caller works itself
     std::vector<std::thread> threads_;
     std::vector<std::size_t> queue_;
     std::mutex mutex_;
     std::condition_variable workAvailable_;
     std::condition_variable workDone_;
+    std::size_t awaited_ = kNone;  // the slot the caller waits for
     bool stopping_ = false;
 };
 

@@ -149,6 +149,9 @@ public:
     // Files this file system did not make are left to their own Place.
     // Throws StreamError.
     virtual void SyncSealed(const std::vector<PendingFile*>& files) { (void)files; }
+    // How many sealed files may wait for SyncSealed at once (each may hold
+    // an open file).
+    virtual std::size_t MaxSealedFiles() { return 128; }
 
     // The archive attributes, for one backup run.
     virtual std::unique_ptr<ArchiveFlags> OpenArchiveFlags() = 0;
@@ -178,6 +181,10 @@ bool IsPathSeparator(char c);
 // names ignore case, its letters A-Z lowered (the format's rule); elsewhere
 // unchanged.
 std::string StoredName(std::string path);
+
+// Lets the process hold as many open files as the system allows it (a
+// restore keeps a batch of files open until they are made durable).
+void RaiseOpenFileLimit();
 
 // Local time of `t` under the time-zone rules of that date; false when the
 // time cannot be represented.

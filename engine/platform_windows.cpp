@@ -169,34 +169,16 @@ public:
 
     std::size_t Read(void* buffer, std::size_t count) override
     {
-        std::size_t done = 0;
-        while (done < count) {
-            DWORD n = 0;
-            const DWORD ask = DWORD(std::min<std::size_t>(count - done, 1u << 30));
-            if (!::ReadFile(handle_, static_cast<char*>(buffer) + done, ask, &n, nullptr))
-                throw StreamError("Stream read error: " + SystemMessage(::GetLastError()));
-            if (n == 0)
-                break;
-            done += n;
-        }
-        position_ += std::int64_t(done);
-        return done;
+        return Transfer(count, "Stream read error: ", [&](std::size_t done, DWORD ask, DWORD& n) {
+            return ::ReadFile(handle_, static_cast<char*>(buffer) + done, ask, &n, nullptr);
+        });
     }
 
     std::size_t Write(const void* buffer, std::size_t count) override
     {
-        std::size_t done = 0;
-        while (done < count) {
-            DWORD n = 0;
-            const DWORD ask = DWORD(std::min<std::size_t>(count - done, 1u << 30));
-            if (!::WriteFile(handle_, static_cast<const char*>(buffer) + done, ask, &n, nullptr))
-                throw StreamError("Stream write error: " + SystemMessage(::GetLastError()));
-            if (n == 0)
-                break;
-            done += n;
-        }
-        position_ += std::int64_t(done);
-        return done;
+        return Transfer(count, "Stream write error: ", [&](std::size_t done, DWORD ask, DWORD& n) {
+            return ::WriteFile(handle_, static_cast<const char*>(buffer) + done, ask, &n, nullptr);
+        });
     }
 
     std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override
@@ -240,6 +222,24 @@ public:
     }
 
 protected:
+    // Repeats `step` (a read or a write of at most 1 GiB of the bytes left)
+    // until `count` bytes moved or the file ends.
+    template <typename Step>
+    std::size_t Transfer(std::size_t count, const char* failure, Step step)
+    {
+        std::size_t done = 0;
+        while (done < count) {
+            DWORD n = 0;
+            if (!step(done, DWORD(std::min<std::size_t>(count - done, 1u << 30)), n))
+                throw StreamError(failure + SystemMessage(::GetLastError()));
+            if (n == 0)
+                break;
+            done += n;
+        }
+        position_ += std::int64_t(done);
+        return done;
+    }
+
     BY_HANDLE_FILE_INFORMATION Information()
     {
         if (readOnly_)
@@ -727,6 +727,9 @@ std::shared_ptr<FileSystem> NativeFileSystem()
 std::shared_ptr<FileSystem> MakeNativeFileSystem(const std::string&) { return std::make_shared<WindowsFileSystem>(); }
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Win32 handles have no per-process limit worth raising.
+void RaiseOpenFileLimit() {}
 
 std::string ParentFolder(const std::string& path)
 {
