@@ -191,6 +191,7 @@ struct TBackupFile::ReadRun {
     std::vector<Sealed> sealed;
     std::unordered_set<std::string> sealedNames;  // both names of each sealed file
     std::int64_t sealedBytes = 0;
+    std::size_t batchFiles = 128;  // sealed files a batch may hold
     std::string lastFolderMade;  // the folder the previous file needed, made or found
 
     NullStream discard;
@@ -535,7 +536,7 @@ void TBackupFile::BeginDestinationFile(ReadRun& run, PathKind kind)
     // linked folders itself.
     const bool link = kind == PathKind::Link;
     const std::string target = link ? fs_->ResolveLinks(currentFile_) : currentFile_;
-    run.destFile = fs_->CreatePending(target);
+    run.destFile = fs_->CreatePending(target, kind == PathKind::Missing);
     run.destPath = target;
     run.destStamp = run.storedStamp;
     run.destComplete = false;
@@ -561,7 +562,7 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
         Fail(errReadFile);
     }
     constexpr std::int64_t kBatchBytes = 64LL << 20;
-    if (run.sealed.size() >= fs_->MaxSealedFiles() || run.sealedBytes >= kBatchBytes)
+    if (run.sealed.size() >= run.batchFiles || run.sealedBytes >= kBatchBytes)
         PlaceSealedFiles(run);
 }
 
@@ -651,6 +652,7 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
 {
     ReadRun run(ReadRun::Purpose::Restore, ArchiveName, codec_, workers_);
     run.folder = DestPath;
+    run.batchFiles = fs_->MaxSealedFiles();
     if (!run.folder.empty() && !IsPathSeparator(run.folder.back()))
         run.folder += kPathSeparator;
     errorCode_ = 0;

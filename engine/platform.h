@@ -133,10 +133,11 @@ public:
     // whatever ends the process. Throws StreamError.
     virtual std::unique_ptr<FileStream> CreateUnique(const std::string& folder, const std::string& prefix,
                                                      std::string& path) = 0;
-    // Begins a file that will replace (or create) the regular file `path`.
-    // Throws StreamError when it cannot be created or the destination cannot
-    // be written.
-    virtual std::unique_ptr<PendingFile> CreatePending(const std::string& path) = 0;
+    // Begins a file that will replace (or create) the regular file `path`;
+    // `seenMissing`: the caller has just found nothing there, so the
+    // destination need not be looked at again. Throws StreamError when it
+    // cannot be created or the destination cannot be written.
+    virtual std::unique_ptr<PendingFile> CreatePending(const std::string& path, bool seenMissing) = 0;
     // The folder for temporary files.
     virtual std::string TempFolder() = 0;
 

@@ -511,10 +511,15 @@ public:
         if (!wild && !withFolders) {
             // A plain name: no need to read the whole folder.
             WIN32_FILE_ATTRIBUTE_DATA data;
-            if (!mask.empty() && Attributes(Join(folder, mask), data) && !IsFolder(data.dwFileAttributes))
-                out.files.push_back({mask, ListedIdentityOf(data)});
-            else if (!mask.empty() && !IsAbsence(::GetLastError()) && ::GetLastError() != 0)
-                out.problem = "Cannot read \"" + Join(folder, mask) + "\". " + SystemMessage(::GetLastError());
+            const std::string path = Join(folder, mask);
+            if (mask.empty())
+                return out;
+            if (Attributes(path, data)) {
+                if (!IsFolder(data.dwFileAttributes))
+                    out.files.push_back({mask, ListedIdentityOf(data)});
+            } else if (const DWORD error = ::GetLastError(); !IsAbsence(error)) {
+                out.problem = "Cannot read \"" + path + "\". " + SystemMessage(error);
+            }
             return out;
         }
         DWORD error = FindEach(folder, mask, [&](const WIN32_FIND_DATAW& data) {
@@ -652,11 +657,12 @@ public:
         return std::make_unique<WindowsFileStream>(handle, path);
     }
 
-    std::unique_ptr<PendingFile> CreatePending(const std::string& path) override
+    std::unique_ptr<PendingFile> CreatePending(const std::string& path, bool seenMissing) override
     {
         WindowsPendingFile::Plan plan;
         plan.destination = path;
-        const HANDLE old = OpenHandle(path, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+        const HANDLE old = seenMissing ? INVALID_HANDLE_VALUE
+                                       : OpenHandle(path, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
         if (old != INVALID_HANDLE_VALUE) {
             BY_HANDLE_FILE_INFORMATION info{};
             plan.exists = ::GetFileInformationByHandle(old, &info) != 0;

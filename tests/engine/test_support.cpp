@@ -212,11 +212,11 @@ std::unique_ptr<FileStream> FaultyFileSystem::CreateUnique(const std::string& f,
     return Wrap(std::move(inner), p, false);
 }
 
-std::unique_ptr<PendingFile> FaultyFileSystem::CreatePending(const std::string& path)
+std::unique_ptr<PendingFile> FaultyFileSystem::CreatePending(const std::string& path, bool seenMissing)
 {
     if (fail(Op::Create, path))
         throw StreamError("Cannot create file \"" + path + "\". injected");
-    return std::make_unique<FaultyPendingFile>(inner_->CreatePending(path), path, *this, false);
+    return std::make_unique<FaultyPendingFile>(inner_->CreatePending(path, seenMissing), path, *this, false);
 }
 
 void FaultyFileSystem::SyncFolder(const std::string& p)

@@ -81,7 +81,7 @@ public:
     std::unique_ptr<FileStream> OpenRead(const std::string& p) override;
     std::unique_ptr<FileStream> Create(const std::string& p) override;
     std::unique_ptr<FileStream> CreateUnique(const std::string& f, const std::string& prefix, std::string& p) override;
-    std::unique_ptr<PendingFile> CreatePending(const std::string& p) override;
+    std::unique_ptr<PendingFile> CreatePending(const std::string& p, bool seenMissing) override;
     std::string TempFolder() override { return inner_->TempFolder(); }
     bool CreateFolder(const std::string& p) override { return inner_->CreateFolder(p); }
     void SyncFolder(const std::string& p) override;
