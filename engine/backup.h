@@ -214,6 +214,8 @@ private:
     void BeginDestinationFile(ReadRun& run, PathKind kind);
     void FinishDestinationFile(ReadRun& run);
     void PlaceSealedFiles(ReadRun& run);
+    void SyncBatchAside(ReadRun& run);
+    bool PlaceSyncedBatch(ReadRun& run);
     void SettlePendingFor(ReadRun& run, const std::string& destination);
     void SyncTouchedFolders(ReadRun& run);
 

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <future>
 #include <set>
 #include <unordered_set>
 
@@ -188,9 +189,15 @@ struct TBackupFile::ReadRun {
         std::string destination;  // links resolved
         std::string asked;        // as the record named it
     };
-    std::vector<Sealed> sealed;
-    std::unordered_set<std::string> sealedNames;  // both names of each sealed file
-    std::int64_t sealedBytes = 0;
+    struct Batch {
+        std::vector<Sealed> files;
+        std::unordered_set<std::string> names;  // both names of each file
+        std::int64_t bytes = 0;
+        bool Holds(const std::string& name) const { return names.count(name) != 0; }
+    };
+    Batch filling;                 // the files being sealed now
+    Batch syncing;                 // the previous batch, made durable by `syncer`
+    std::future<void> syncer;      // valid while `syncing` is on its way to storage
     std::size_t batchFiles = 128;  // sealed files a batch may hold
     std::string lastFolderMade;  // the folder the previous file needed, made or found
 
@@ -526,7 +533,7 @@ bool TBackupFile::PlaceDestination(ReadRun& run, PathKind kind, bool& safe)
 // looked at again, so each record sees what the ones before it did.
 void TBackupFile::SettlePendingFor(ReadRun& run, const std::string& destination)
 {
-    if (run.sealedNames.count(destination) != 0)
+    if (run.filling.Holds(destination) || run.syncing.Holds(destination))
         PlaceSealedFiles(run);
 }
 
@@ -554,39 +561,49 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
         return;
     try {
         file->Seal(run.destStamp);
-        run.sealedBytes += file->Position();
-        run.sealed.push_back({std::move(file), run.destPath, currentFile_});
-        run.sealedNames.insert(run.destPath);
-        run.sealedNames.insert(currentFile_);
+        run.filling.bytes += file->Position();
+        run.filling.files.push_back({std::move(file), run.destPath, currentFile_});
+        run.filling.names.insert(run.destPath);
+        run.filling.names.insert(currentFile_);
     } catch (const StreamError&) {
         Fail(errReadFile);
     }
     constexpr std::int64_t kBatchBytes = 64LL << 20;
-    if (run.sealed.size() >= run.batchFiles || run.sealedBytes >= kBatchBytes)
-        PlaceSealedFiles(run);
+    if (run.filling.files.size() >= run.batchFiles || run.filling.bytes >= kBatchBytes) {
+        if (PlaceSyncedBatch(run))
+            SyncBatchAside(run);
+    }
 }
 
 // The batch's data reach stable storage together (one sync, not one per
-// file), then each file replaces its destination. A batch whose data cannot
-// be made durable is thrown away, the destinations untouched.
-void TBackupFile::PlaceSealedFiles(ReadRun& run)
+// file) on a thread of their own while the next batch is written; once they
+// are there, each file replaces its destination (PlaceSyncedBatch).
+void TBackupFile::SyncBatchAside(ReadRun& run)
 {
-    if (run.sealed.empty())
-        return;
     std::vector<PendingFile*> files;
-    for (const auto& s : run.sealed)
+    for (const auto& s : run.filling.files)
         files.push_back(s.file.get());
-    std::vector<ReadRun::Sealed> batch;
-    batch.swap(run.sealed);
-    run.sealedNames.clear();
-    run.sealedBytes = 0;
+    run.syncing = std::move(run.filling);
+    run.filling = {};
+    run.syncer = std::async(std::launch::async, [fs = fs_, files = std::move(files)] { fs->SyncSealed(files); });
+}
+
+// Waits for the batch on its way to storage and puts its files in place. A
+// batch whose data cannot be made durable is thrown away, the destinations
+// untouched; the result is then false.
+bool TBackupFile::PlaceSyncedBatch(ReadRun& run)
+{
+    if (!run.syncer.valid())
+        return true;
+    ReadRun::Batch batch = std::move(run.syncing);
+    run.syncing = {};
     try {
-        fs_->SyncSealed(files);
+        run.syncer.get();
     } catch (const StreamError&) {
         Fail(errReadFile);
-        return;
+        return false;
     }
-    for (const auto& s : batch) {
+    for (const auto& s : batch.files) {
         try {
             s.file->Place();
             run.touchedFolders.insert(ParentFolder(s.destination));
@@ -594,6 +611,22 @@ void TBackupFile::PlaceSealedFiles(ReadRun& run)
             Fail(errReadFile);
         }
     }
+    return true;
+}
+
+// Every sealed file durable and in place, so a record may look at its
+// destination; after a batch that could not be made durable the files
+// still waiting are dropped too.
+void TBackupFile::PlaceSealedFiles(ReadRun& run)
+{
+    if (!PlaceSyncedBatch(run)) {
+        run.filling = {};
+        return;
+    }
+    if (run.filling.files.empty())
+        return;
+    SyncBatchAside(run);
+    PlaceSyncedBatch(run);
 }
 
 // The restored files are in place and their new names on stable storage

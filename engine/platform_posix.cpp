@@ -706,14 +706,17 @@ public:
     }
 
     // One syncfs per file system holding sealed files, instead of an fsync
-    // (a journal commit) per file.
+    // (a journal commit) per file. Files of one folder share a file system:
+    // one fstat a folder finds it.
     void SyncSealed(const std::vector<PendingFile*>& files) override
     {
+        std::set<std::string> folders;
         std::set<dev_t> synced;
         for (PendingFile* file : files) {
             const auto* posix = dynamic_cast<PosixPendingFile*>(file);
             struct stat st {};
-            if (posix == nullptr || ::fstat(posix->Descriptor(), &st) != 0 || !synced.insert(st.st_dev).second)
+            if (posix == nullptr || !folders.insert(ParentFolder(posix->Destination())).second ||
+                ::fstat(posix->Descriptor(), &st) != 0 || !synced.insert(st.st_dev).second)
                 continue;
             if (::syncfs(posix->Descriptor()) != 0)
                 ThrowFileError("Cannot flush file", posix->Destination(), errno);
@@ -789,13 +792,25 @@ std::string StoredName(std::string path) { return path; }
 
 bool LocalTimeOf(std::time_t t, std::tm& local) { return localtime_r(&t, &local) != nullptr; }
 
+// Not mktime: glibc's looks at /etc/localtime again on every call, one stat
+// per restored file. The wall-clock reading taken as UTC, less the offset in
+// force at the moment found (a few rounds settle it across a change of
+// summer time).
 bool TimeOfLocal(const std::tm& local, std::time_t& t)
 {
-    std::tm copy = local;
-    const std::time_t result = std::mktime(&copy);
-    if (result == static_cast<std::time_t>(-1))
-        return false;
-    t = result;
+    std::tm reading = local;
+    const std::time_t asUtc = ::timegm(&reading);
+    std::time_t candidate = asUtc;
+    for (int round = 0; round < 3; ++round) {
+        std::tm seen{};
+        if (::localtime_r(&candidate, &seen) == nullptr)
+            return false;
+        const std::time_t next = asUtc - (::timegm(&seen) - candidate);
+        if (next == candidate)
+            break;
+        candidate = next;
+    }
+    t = candidate;
     return true;
 }
 
