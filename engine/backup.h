@@ -214,6 +214,7 @@ private:
     void BeginDestinationFile(ReadRun& run, PathKind kind);
     void FinishDestinationFile(ReadRun& run);
     void PlaceSealedFiles(ReadRun& run);
+    void HandOverBatch(ReadRun& run);
     void SyncBatchAside(ReadRun& run);
     bool PlaceSyncedBatch(ReadRun& run);
     void SettlePendingFor(ReadRun& run, const std::string& destination);

@@ -90,10 +90,10 @@ bool ForceFolders(FileSystem& fs, const std::string& folder)
 }
 
 // Creates the folders of `relative` (all but its last part) below `root`
-// (which ends in a separator) one by one, refusing to pass through a link or anything
-// but a folder, so nothing can be written outside `root`. False in `safe`
-// when the path is refused; the result is false when a folder could not be
-// made.
+// (which ends in a separator) one by one, refusing to pass through a link or
+// anything but a folder, so nothing can be written outside `root`. False in
+// `safe` when the path is refused; the result is false when a folder could
+// not be made.
 bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::string& relative, bool& safe)
 {
     std::string at = root;
@@ -569,10 +569,8 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
         Fail(errReadFile);
     }
     constexpr std::int64_t kBatchBytes = 64LL << 20;
-    if (run.filling.files.size() >= run.batchFiles || run.filling.bytes >= kBatchBytes) {
-        if (PlaceSyncedBatch(run))
-            SyncBatchAside(run);
-    }
+    if (run.filling.files.size() >= run.batchFiles || run.filling.bytes >= kBatchBytes)
+        HandOverBatch(run);
 }
 
 // The batch's data reach stable storage together (one sync, not one per
@@ -614,18 +612,21 @@ bool TBackupFile::PlaceSyncedBatch(ReadRun& run)
     return true;
 }
 
+// The previous batch in place, the filled one on its way to storage. After a
+// batch that could not be made durable the files still waiting are dropped.
+void TBackupFile::HandOverBatch(ReadRun& run)
+{
+    if (!PlaceSyncedBatch(run))
+        run.filling = {};
+    else if (!run.filling.files.empty())
+        SyncBatchAside(run);
+}
+
 // Every sealed file durable and in place, so a record may look at its
-// destination; after a batch that could not be made durable the files
-// still waiting are dropped too.
+// destination.
 void TBackupFile::PlaceSealedFiles(ReadRun& run)
 {
-    if (!PlaceSyncedBatch(run)) {
-        run.filling = {};
-        return;
-    }
-    if (run.filling.files.empty())
-        return;
-    SyncBatchAside(run);
+    HandOverBatch(run);
     PlaceSyncedBatch(run);
 }
 
