@@ -37,11 +37,11 @@ public:
         const int threads = workers < 1 ? 1 : workers;
         for (int i = 0; i < threads; ++i)
             states_.push_back(makeState());
-        if (threads > 1)
+        if (threads > 1) {
             callerState_ = makeState();
-        if (threads > 1)
             for (int i = 0; i < threads; ++i)
                 threads_.emplace_back([this, i] { Run(*states_[std::size_t(i)]); });
+        }
     }
 
     ~OrderedPipeline()
