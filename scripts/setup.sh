@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Arcovelo needs to build, run and test.
+# Installs the Debian packages Arcovelo needs to build, run and test; with
+# --windows also those of the Windows build and its tests under Wine.
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
@@ -9,10 +10,11 @@ packages=(
   qt6-base-dev qt6-translations-l10n fonts-dejavu-core fonts-liberation2
   clang libclang-rt-14-dev
   python3
-  # The Windows build of the engine and arcovelo-cli, and Wine to test it.
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest
-  wine wine64
 )
+if [ "${1:-}" = "--windows" ]; then
+  # The Windows build of the engine and arcovelo-cli, and Wine to test it.
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine wine64)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,7 +6,7 @@
 # and command-line tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --windows
 
 rm -rf build build-sanitize build-fuzz build-windows
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
