@@ -8,6 +8,7 @@
 #include <random>
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <grp.h>
@@ -363,15 +364,42 @@ std::vector<std::uint8_t> DecodeChunks(const std::vector<ParsedChunk>& chunks)
     return out;
 }
 
+#ifdef _WIN32
+namespace {
+
+// std::filesystem gives up on paths beyond MAX_PATH; Win32's "\\?\" form does not.
+void RemoveLongTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveLongTree(path + L"\\" + name);
+            else
+                ::DeleteFileW((path + L"\\" + name).c_str());
+        } while (::FindNextFileW(find, &entry));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+#endif
+
 void EngineTest::SetUp()
 {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     // Named as the engine stores names (lower case on Windows), so a test can
-    // compare a stored name with the path it made.
+    // compare a stored name with the path it made; the random part keeps a
+    // reused process number (Wine's are small) from meeting an old folder.
     root = StoredName((fs::temp_directory_path() / ("arcovelo-" + std::string(info->test_suite_name()) + "-" +
-                                                     info->name() + "-" + std::to_string(ProcessId())))
+                                                     info->name() + "-" + std::to_string(ProcessId()) + "-" +
+                                                     std::to_string(std::random_device()() % 1000000)))
                           .string());
-    fs::remove_all(root);
     fs::create_directories(root);
     native = MakeNativeFileSystem((root / "state" / "flags.sqlite").string());
     host = std::make_shared<ScriptedHost>();
@@ -383,7 +411,11 @@ void EngineTest::TearDown()
 {
     std::error_code ignored;
     fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
+#ifdef _WIN32
+    RemoveLongTree(L"\\\\?\\" + root.wstring());  // paths beyond MAX_PATH too
+#else
     fs::remove_all(root, ignored);
+#endif
 }
 
 }  // namespace arcovelo::test

@@ -5,7 +5,7 @@
 # it, so every run, test discovery included, gets the tests' zone.
 set -euo pipefail
 export TZ="${TZ:-Europe/Rome}"
-export WINEPREFIX="${ARCOVELO_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/arcovelo-wine}"
+export WINEPREFIX="${ARCOVELO_WINEPREFIX:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/arcovelo-wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 exec wine "$@"
