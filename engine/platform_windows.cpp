@@ -422,12 +422,12 @@ public:
     {
         if (plan_.inPlace) {
             CopyIntoDestination();
-        } else {
-            Sync();
             Close();
-            MoveIntoPlace();
+            return;
         }
+        Sync();  // the content is on storage before it is moved in
         Close();
+        MoveIntoPlace();
     }
 
 private:
