@@ -190,6 +190,7 @@ private:
     void OpenArchive(WriteRun& run, const std::string& archiveName);
     void WriteFileRecord(WriteRun& run, std::size_t index);
     void WriteBlockGroup(WriteRun& run);
+    void TakeOpenedFile(WriteRun& run);
     bool WriteChunk(WriteRun& run);
     bool OpenAhead(WriteRun& run);
     void ReadAhead(WriteRun& run);

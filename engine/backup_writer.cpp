@@ -12,6 +12,7 @@
 #include <array>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <unordered_set>
 
 namespace arcovelo {
@@ -36,10 +37,24 @@ bool StripRecursionMarker(std::string& entry)
     return true;
 }
 
+// A source file as it was opened: its identity, date stamp and size then,
+// and the stream while there is more of it to read.
+struct OpenedFile {
+    bool opened = false;
+    FileIdentity identity;
+    std::int32_t stamp = 0;
+    std::int64_t size = 0;
+    std::unique_ptr<FileStream> stream;
+
+    static OpenedFile Of(FileStream& file) { return {true, file.Identity(), file.DateStamp(), file.Size(), nullptr}; }
+};
+
 // One chunk on its way: read by the caller's thread, compressed into its
-// archive frame (length, then payload) by a worker.
+// archive frame (length, then payload) by a worker. A small file is opened
+// and read by the worker too, its only chunk in one WholeFile slot: for a
+// small file the opening is most of the cost.
 struct ChunkSlot {
-    enum class Kind { Data, End, ReadError };
+    enum class Kind { Data, End, ReadError, WholeFile };
     Kind kind = Kind::Data;
     std::size_t file = 0;  // index in the work list
     std::array<std::uint8_t, kChunkSize> input{};
@@ -47,8 +62,12 @@ struct ChunkSlot {
     std::array<std::uint8_t, 4 + kChunkSize> frame{};
     std::size_t payload = 0;
     CompressResult result = CompressResult::Compressed;
-};
 
+    // A WholeFile slot: the file to open, then what opening it found.
+    FileSystem* fs = nullptr;
+    const std::string* path = nullptr;
+    OpenedFile opened;
+};
 // The chunk's frame: a compressed stream with its length, or, when the
 // stream would not fit, the raw bytes with their negated count.
 void CompressIntoFrame(ChunkSlot& slot, ChunkCompressor& compressor)
@@ -71,6 +90,57 @@ void CompressIntoFrame(ChunkSlot& slot, ChunkCompressor& compressor)
     slot.frame[3] = std::uint8_t(v >> 24);
 }
 
+// Opens a WholeFile slot's file and reads its first chunk, up to the size at
+// opening. The stream is kept in the slot only when the file has more to read
+// (it grew after it was listed), for the caller to read on. A file that cannot
+// be opened leaves an End slot that says so.
+void ReadWholeFile(ChunkSlot& slot)
+{
+    slot.count = 0;
+    slot.kind = ChunkSlot::Kind::End;
+    std::unique_ptr<FileStream> file;
+    try {
+        file = slot.fs->OpenRead(*slot.path);
+        slot.opened = OpenedFile::Of(*file);
+    } catch (const StreamError&) {
+        slot.opened = OpenedFile{};
+        return;
+    }
+    try {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(slot.opened.size, kChunkSize));
+        slot.count = wanted > 0 ? file->Read(slot.input.data(), wanted) : 0;
+        slot.kind = slot.count > 0 ? ChunkSlot::Kind::Data : ChunkSlot::Kind::End;
+    } catch (const StreamError&) {
+        slot.kind = ChunkSlot::Kind::ReadError;
+    }
+    if (slot.kind == ChunkSlot::Kind::Data && slot.opened.size > std::int64_t(slot.count))
+        slot.opened.stream = std::move(file);
+}
+
+// Reads the next chunk of `file`, no more than `left` bytes (a small file
+// takes one read, not two), and counts it off.
+void ReadChunk(ChunkSlot& slot, FileStream& file, std::int64_t& left)
+{
+    try {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, kChunkSize));
+        slot.count = file.Read(slot.input.data(), wanted);
+        slot.kind = slot.count == 0 ? ChunkSlot::Kind::End : ChunkSlot::Kind::Data;
+    } catch (const StreamError&) {
+        slot.count = 0;
+        slot.kind = ChunkSlot::Kind::ReadError;
+    }
+    left -= static_cast<std::int64_t>(slot.count);
+}
+
+// A worker's share of a slot: the reading of a whole small file, then the compression.
+void WorkOnSlot(ChunkSlot& slot, ChunkCompressor& compressor)
+{
+    if (slot.kind == ChunkSlot::Kind::WholeFile)
+        ReadWholeFile(slot);
+    if (slot.kind == ChunkSlot::Kind::Data)
+        CompressIntoFrame(slot, compressor);
+}
+
 void WriteString(Stream& s, const std::string& text)
 {
     s.WriteInt32(static_cast<std::int32_t>(text.size()));
@@ -81,10 +151,12 @@ void WriteString(Stream& s, const std::string& text)
 
 struct TBackupFile::WriteRun {
     WriteRun(TCompressionLevel level, CodecKind codec, int workers)
-        : chunks(
-              workers, [=] { return std::make_unique<ChunkCompressor>(ZlibLevel(level), codec); }, CompressIntoFrame)
+        : makeCompressor([=] { return std::make_unique<ChunkCompressor>(ZlibLevel(level), codec); }),
+          chunks(workers, makeCompressor, WorkOnSlot)
     {
     }
+
+    std::function<std::unique_ptr<ChunkCompressor>()> makeCompressor;
 
     bool useStream = false;
     // The archive as it exists before the run, to leave it out of itself
@@ -107,21 +179,55 @@ struct TBackupFile::WriteRun {
     unsigned volume = 1;
     std::int64_t volumeStart = 0;  // where the current volume's first record may begin
 
-    // The file whose record is being written.
+    // The file whose record is being written, as it was opened.
     std::size_t current = 0;
-    std::unique_ptr<FileStream> source;
+    OpenedFile source;
     std::int64_t remaining = 0;
     // The read-ahead runs on into the next files, so the workers always have
-    // chunks to compress: each file is opened in turn (one that cannot be is
-    // kept as a null stream for its record's turn) and read up to its size at
-    // opening, as its record will take it.
-    std::deque<std::unique_ptr<FileStream>> opened;  // work[nextToOpen - opened.size()] onwards
+    // chunks to compress: each file is opened in turn (a small one by a
+    // worker, in its WholeFile slot; one that cannot be opened is kept as
+    // such for its record's turn) and read up to its size at opening, as its
+    // record will take it.
+    struct AheadFile {
+        OpenedFile file;
+        bool inSlot = false;  // a small file: what opening it found comes with its chunk
+    };
+    std::deque<AheadFile> opened;  // work[nextToOpen - opened.size()] onwards
     std::size_t nextToOpen = 0;
     FileStream* reading = nullptr;
     std::int64_t readRemaining = 0;
+    // A small file that grew after it was listed is read on here, chunk by
+    // chunk: the pipeline already holds the files after it.
+    std::unique_ptr<FileStream> lateStream;
+    std::unique_ptr<ChunkSlot> lateSlot;
+    std::unique_ptr<ChunkCompressor> lateCompressor;
 
     OrderedPipeline<ChunkSlot, ChunkCompressor> chunks;
+
+    ChunkSlot* NextChunk();
 };
+
+// The next chunk of the current file: from the pipeline, or read and
+// compressed here when a worker opened the file and it had grown past one
+// chunk. Null when the file has nothing more.
+ChunkSlot* TBackupFile::WriteRun::NextChunk()
+{
+    if (!chunks.Empty() && chunks.Front().file == current)
+        return &chunks.Front();
+    if (!lateStream || remaining <= 0)
+        return nullptr;
+    if (!lateSlot) {
+        lateSlot = std::make_unique<ChunkSlot>();
+        lateCompressor = makeCompressor();
+    }
+    ChunkSlot& slot = *lateSlot;
+    slot.file = current;
+    std::int64_t left = remaining;
+    ReadChunk(slot, *lateStream, left);
+    if (slot.kind == ChunkSlot::Kind::Data)
+        CompressIntoFrame(slot, *lateCompressor);
+    return &slot;
+}
 
 bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::string& ArchiveName)
 {
@@ -320,9 +426,8 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     while (run.nextToOpen <= index && OpenAhead(run)) {
     }
     run.current = index;
-    run.source = std::move(run.opened.front());
-    run.opened.pop_front();
-    if (!run.source && !isList && !fs_->FileExists(name)) {
+    TakeOpenedFile(run);
+    if (!run.source.opened && !isList && !fs_->FileExists(name)) {
         Warn("File \"" + name + "\" vanished before it was backed up");
         return;
     }
@@ -339,13 +444,11 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     currentFile_ = name;
 
     bool complete = false;
-    FileIdentity identity;
     try {
-        if (!run.source)
+        if (!run.source.opened)
             throw StreamError("Cannot open file \"" + name + "\"");
-        identity = run.source->Identity();
-        run.archive->WriteInt32(run.source->DateStamp());
-        run.remaining = run.source->Size();
+        run.archive->WriteInt32(run.source.stamp);
+        run.remaining = run.source.size;
         do {
             WriteBlockGroup(run);
             complete = run.remaining <= 0 && errorCode_ == 0;
@@ -358,9 +461,27 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     }
     if (!continueFlag_)
         DropReadAhead(run);  // what was read ahead of a stop or failure goes
-    run.source.reset();
     if (complete && !isList)
-        run.archived.push_back({name, identity});
+        run.archived.push_back({name, run.source.identity});
+    run.source = OpenedFile{};
+    run.lateStream.reset();
+}
+
+// The current file as it was opened: by the read-ahead, or by a worker, whose
+// slot brings the first chunk too (left for WriteChunk when there is one).
+void TBackupFile::TakeOpenedFile(WriteRun& run)
+{
+    WriteRun::AheadFile ahead = std::move(run.opened.front());
+    run.opened.pop_front();
+    if (!ahead.inSlot) {
+        run.source = std::move(ahead.file);
+        return;
+    }
+    ChunkSlot& slot = run.chunks.Front();
+    run.source = std::move(slot.opened);
+    run.lateStream = std::move(run.source.stream);
+    if (slot.kind == ChunkSlot::Kind::End)
+        run.chunks.Pop();
 }
 
 // One block group of the current file: tag, chunks until the file ends or the
@@ -384,29 +505,48 @@ void TBackupFile::WriteBlockGroup(WriteRun& run)
     }
 }
 
-// Opens the next file of the work list for the read-ahead; false when there
-// is none, or enough are open already.
+// Opens the next file of the work list for the read-ahead, or hands a small
+// one to a worker; false when there is none, or enough are open already.
 bool TBackupFile::OpenAhead(WriteRun& run)
 {
-    constexpr std::size_t kMostOpenAhead = 16;
+    constexpr std::size_t kMostOpenAhead = 64;
     if (run.nextToOpen >= run.work.size() || run.opened.size() >= kMostOpenAhead)
         return false;
-    const std::size_t index = run.nextToOpen++;
-    std::unique_ptr<FileStream> file;
-    try {
-        if (run.listInWork && index == 0) {
-            file = std::move(run.listFile);
-            file->Seek(0, SeekOrigin::Begin);
-        } else {
-            file = fs_->OpenRead(run.work[index].path);
-        }
-        run.readRemaining = file->Size();
-    } catch (const StreamError&) {
-        file.reset();  // said when its record is due
-        run.readRemaining = 0;
+    const std::size_t index = run.nextToOpen;
+    const bool isList = run.listInWork && index == 0;
+    run.reading = nullptr;
+    if (!isList && run.work[index].identity.size <= std::int64_t(kChunkSize)) {
+        if (run.chunks.Full())
+            return false;
+        ++run.nextToOpen;
+        ChunkSlot& slot = run.chunks.Acquire();
+        slot.kind = ChunkSlot::Kind::WholeFile;
+        slot.file = index;
+        slot.fs = fs_.get();
+        slot.path = &run.work[index].path;
+        run.chunks.Submit(true);
+        run.opened.push_back({OpenedFile{}, true});
+        return true;
     }
-    run.reading = run.readRemaining > 0 ? file.get() : nullptr;
-    run.opened.push_back(std::move(file));
+    ++run.nextToOpen;
+    OpenedFile file;
+    try {
+        std::unique_ptr<FileStream> stream;
+        if (isList) {
+            stream = std::move(run.listFile);
+            stream->Seek(0, SeekOrigin::Begin);
+        } else {
+            stream = fs_->OpenRead(run.work[index].path);
+        }
+        file = OpenedFile::Of(*stream);
+        file.stream = std::move(stream);
+    } catch (const StreamError&) {
+        file = OpenedFile{};  // said when its record is due
+    }
+    run.readRemaining = file.size;
+    if (file.size > 0)
+        run.reading = file.stream.get();
+    run.opened.push_back({std::move(file), false});
     return true;
 }
 
@@ -421,16 +561,7 @@ void TBackupFile::ReadAhead(WriteRun& run)
         }
         ChunkSlot& slot = run.chunks.Acquire();
         slot.file = run.nextToOpen - 1;
-        try {
-            // No more than the file's size: a small file takes one read, not two.
-            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(run.readRemaining, kChunkSize));
-            slot.count = run.reading->Read(slot.input.data(), wanted);
-            slot.kind = slot.count == 0 ? ChunkSlot::Kind::End : ChunkSlot::Kind::Data;
-        } catch (const StreamError&) {
-            slot.count = 0;
-            slot.kind = ChunkSlot::Kind::ReadError;
-        }
-        run.readRemaining -= static_cast<std::int64_t>(slot.count);
+        ReadChunk(slot, *run.reading, run.readRemaining);
         if (slot.kind != ChunkSlot::Kind::Data || run.readRemaining <= 0)
             run.reading = nullptr;
         run.chunks.Submit(slot.kind == ChunkSlot::Kind::Data);
@@ -442,6 +573,7 @@ void TBackupFile::DropReadAhead(WriteRun& run)
     run.chunks.Clear();
     run.reading = nullptr;
     run.opened.clear();
+    run.lateStream.reset();
 }
 
 // Takes the next chunk of the current file and writes it; false when the
@@ -450,14 +582,19 @@ void TBackupFile::DropReadAhead(WriteRun& run)
 bool TBackupFile::WriteChunk(WriteRun& run)
 {
     ReadAhead(run);
-    if (run.chunks.Empty() || run.chunks.Front().file != run.current) {
+    ChunkSlot* next = run.NextChunk();
+    if (next == nullptr) {
         run.remaining = 0;  // nothing more can be read: the file ends here
         return false;
     }
-    ChunkSlot& slot = run.chunks.Front();
+    ChunkSlot& slot = *next;
+    const auto done = [&] {
+        if (&slot != run.lateSlot.get())
+            run.chunks.Pop();
+    };
     if (slot.kind != ChunkSlot::Kind::Data) {
         const bool readError = slot.kind == ChunkSlot::Kind::ReadError;
-        run.chunks.Pop();
+        done();
         if (readError)
             Fail(errReadFile);
         else
@@ -467,14 +604,14 @@ bool TBackupFile::WriteChunk(WriteRun& run)
     run.remaining -= static_cast<std::int64_t>(slot.count);
     bytesProcessed_ += static_cast<std::int64_t>(slot.count);
     if (slot.result == CompressResult::Error) {
-        run.chunks.Pop();
+        done();
         Fail(errCompression);
         return false;
     }
     // A chunk goes out in one write: its length, then its payload.
     const std::size_t payload = slot.payload;
     run.archive->WriteBuffer(slot.frame.data(), 4 + payload);
-    run.chunks.Pop();
+    done();
     bytesWritten_ += 4 + static_cast<std::int64_t>(payload);
 
     Yield();

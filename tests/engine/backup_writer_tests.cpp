@@ -614,6 +614,22 @@ TEST_F(BackupWriter, aFileThatShrinksEndsAtItsRealEnd)
     EXPECT_TRUE(a.endMarker);
 }
 
+TEST_F(BackupWriter, aSmallFileThatGrewAfterItWasListedIsTakenWholeAndInOrder)
+{
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    faulty->listedSizeChange = -39000;
+    engine.SetFileSystem(faulty);
+    WriteBytes(root / "a.bin", TextBytes(40000));
+    for (int i = 0; i < 40; ++i)
+        WriteBytes(root / ("b" + std::to_string(100 + i) + ".bin"), TextBytes(39100 + i));
+    const auto a = BackupAndParse({(root / "*.bin").string()});
+    ASSERT_EQ(a.records.size(), 41u);
+    EXPECT_EQ(a.records[0].chunks.size(), 3u);
+    EXPECT_EQ(DecodeChunks(a.records[0].chunks), TextBytes(40000));
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(DecodeChunks(a.records[std::size_t(i) + 1].chunks), TextBytes(39100 + i)) << i;
+}
+
 TEST_F(BackupWriter, totalsBeyond31BitsAreClampedInTheHeaderOnly)
 {
     auto faulty = std::make_shared<FaultyFileSystem>(native);

@@ -148,7 +148,7 @@ public:
 protected:
     void Check(Op op)
     {
-        if (owner_.fail(op, path_))
+        if (owner_.Fails(op, path_))
             throw StreamError("injected failure on " + path_);
     }
     std::unique_ptr<Base> inner_;
@@ -174,7 +174,7 @@ public:
     std::vector<bool> AreSet(const std::vector<FileEntry>& files) override { return inner_->AreSet(files); }
     bool Clear(const std::vector<FileEntry>& files) override
     {
-        return !owner_.fail(Op::ClearFlag, files.empty() ? "" : files.front().path) && inner_->Clear(files);
+        return !owner_.Fails(Op::ClearFlag, files.empty() ? "" : files.front().path) && inner_->Clear(files);
     }
 
 private:
@@ -192,14 +192,14 @@ std::unique_ptr<FileStream> FaultyFileSystem::Wrap(std::unique_ptr<FileStream> i
 
 std::unique_ptr<FileStream> FaultyFileSystem::OpenRead(const std::string& p)
 {
-    if (fail(Op::OpenRead, p))
+    if (Fails(Op::OpenRead, p))
         throw StreamError("Cannot open file \"" + p + "\". injected");
     return Wrap(inner_->OpenRead(p), p, true);
 }
 
 std::unique_ptr<FileStream> FaultyFileSystem::Create(const std::string& p)
 {
-    if (fail(Op::Create, p))
+    if (Fails(Op::Create, p))
         throw StreamError("Cannot create file \"" + p + "\". injected");
     return Wrap(inner_->Create(p), p, false);
 }
@@ -207,7 +207,7 @@ std::unique_ptr<FileStream> FaultyFileSystem::Create(const std::string& p)
 std::unique_ptr<FileStream> FaultyFileSystem::CreateUnique(const std::string& f, const std::string& prefix,
                                                            std::string& p)
 {
-    if (fail(Op::CreateTemp, f + "/" + prefix))
+    if (Fails(Op::CreateTemp, f + "/" + prefix))
         throw StreamError("Cannot create file \"" + f + "\". injected");
     auto inner = inner_->CreateUnique(f, prefix, p);
     return Wrap(std::move(inner), p, false);
@@ -215,14 +215,14 @@ std::unique_ptr<FileStream> FaultyFileSystem::CreateUnique(const std::string& f,
 
 std::unique_ptr<PendingFile> FaultyFileSystem::CreatePending(const std::string& path, bool seenMissing)
 {
-    if (fail(Op::Create, path))
+    if (Fails(Op::Create, path))
         throw StreamError("Cannot create file \"" + path + "\". injected");
     return std::make_unique<FaultyPendingFile>(inner_->CreatePending(path, seenMissing), path, *this, false);
 }
 
 void FaultyFileSystem::SyncFolder(const std::string& p)
 {
-    if (fail(Op::SyncFolder, p))
+    if (Fails(Op::SyncFolder, p))
         throw StreamError("Cannot flush folder \"" + p + "\". injected");
     inner_->SyncFolder(p);
 }

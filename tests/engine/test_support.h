@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,17 +58,20 @@ public:
     std::function<bool(Op, const std::string& path)> fail = [](Op, const std::string&) { return false; };
     // Added to the size a source file reports, to imitate a file that shrinks.
     std::int64_t extraReportedSize = 0;
+    // Added to the sizes a listing reports only, to imitate a file that grows
+    // after it was listed.
+    std::int64_t listedSizeChange = 0;
 
     FolderListing ListFolder(const std::string& f, const std::string& m, bool sub) override
     {
         FolderListing listing = inner_->ListFolder(f, m, sub);
         for (auto& file : listing.files)
-            file.identity.size += extraReportedSize;
+            file.identity.size += extraReportedSize + listedSizeChange;
         return listing;
     }
     bool CheckReadable(const std::string& p) override
     {
-        if (fail(Op::OpenRead, p))
+        if (Fails(Op::OpenRead, p))
             throw StreamError("Cannot open file \"" + p + "\". injected");
         return inner_->CheckReadable(p);
     }
@@ -87,7 +91,15 @@ public:
     void SyncFolder(const std::string& p) override;
     std::unique_ptr<ArchiveFlags> OpenArchiveFlags() override;
 
+    // Asks `fail`, one caller at a time: workers open and read small files.
+    bool Fails(Op op, const std::string& path)
+    {
+        std::lock_guard lock(failMutex_);
+        return fail(op, path);
+    }
+
 private:
+    std::mutex failMutex_;
     std::unique_ptr<FileStream> Wrap(std::unique_ptr<FileStream> inner, const std::string& path, bool source);
     std::shared_ptr<FileSystem> inner_;
 };
