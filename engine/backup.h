@@ -55,6 +55,7 @@ public:
 };
 
 class TBackupFile;
+class TaskQueue;
 using TProgressEvent = std::function<void(TBackupFile* Sender, const std::string& Filename, TPercentage Percent,
                                           bool& Continue)>;
 using TNeedDiskEvent = std::function<void(TBackupFile* Sender, std::uint16_t DiskID, bool& Continue)>;
@@ -133,8 +134,8 @@ public:
     Stream* InStream() const { return inStream_; }
     void SetInStream(Stream* s) { inStream_ = s; }
 
-    // --- speed: worker threads for compressing and inflating chunks (1 = all
-    // on the caller's thread) and the chunk codec. The archive bytes, the
+    // --- speed: workers for listing, compressing and inflating, the caller's
+    // thread included (1 = all on the caller's thread), and the chunk codec. The archive bytes, the
     // callbacks and the counters do not depend on the number of workers.
     int Workers() const { return workers_; }
     void SetWorkers(int n) { workers_ = n < 1 ? 1 : n; }
@@ -180,12 +181,15 @@ private:
     struct ReadRun;
 
     // writer
-    void ExpandEntry(WriteRun& run, const std::string& entry);
-    std::size_t ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive);
+    void ExpandEntry(WriteRun& run, TaskQueue& listings, const std::string& entry);
+    std::size_t ExpandListing(WriteRun& run, TaskQueue& listings, const std::string& folder, const std::string& mask,
+                              FolderListing listing);
     void AddExpandedFile(WriteRun& run, FileEntry file);
+    void IndexListedFiles(WriteRun& run);
     bool IsTheArchive(WriteRun& run, const FileEntry& file);
     void KeepFlaggedFiles(WriteRun& run);
     void TakeSizes(WriteRun& run);
+    std::vector<char> CheckReadable(const std::vector<FileEntry>& files);
     void SaveFileList(WriteRun& run);
     void OpenArchive(WriteRun& run, const std::string& archiveName);
     void WriteFileRecord(WriteRun& run, std::size_t index);

@@ -7,13 +7,15 @@
 #include "dosdate.h"
 #include "format.h"
 #include "ordered_pipeline.h"
+#include "task_queue.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <functional>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace arcovelo {
 namespace {
@@ -164,7 +166,10 @@ struct TBackupFile::WriteRun {
     bool archiveExists = false;
     FileIdentity archiveIdentity;
     std::vector<FileEntry> work;  // absolute names, byte for byte as found
-    std::unordered_set<std::string> seen;
+    // One entry's walk never finds a name twice: from the second entry on,
+    // every file listed so far, by the hash of its name, its index in `work`.
+    bool lookUpSeen = false;
+    std::unordered_multimap<std::size_t, std::size_t> seen;
     std::vector<std::string> fileList;
     std::string tempName;
     std::unique_ptr<FileStream> listFile;  // the file-ID list, already unlinked
@@ -240,9 +245,15 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     if (backupMode_ == bmIncremental || setArchiveFlag_)
         run.flags = fs_->OpenArchiveFlags();
 
-    for (const auto& entry : FileList)
-        ExpandEntry(run, entry);
-    std::unordered_set<std::string>().swap(run.seen);  // needed only while expanding
+    {
+        TaskQueue listings(workers_ - 1);
+        for (const auto& entry : FileList) {
+            if (!run.work.empty() && !run.lookUpSeen)
+                IndexListedFiles(run);
+            ExpandEntry(run, listings, entry);
+        }
+    }
+    decltype(run.seen)().swap(run.seen);  // needed only while expanding
     if (backupMode_ == bmIncremental)
         KeepFlaggedFiles(run);
 
@@ -285,30 +296,47 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
 
 // Expands one entry of the list as the user typed it (blanks around it are
 // not part of it). A plain name that finds no file is said: it was asked for.
-void TBackupFile::ExpandEntry(WriteRun& run, const std::string& entry)
+void TBackupFile::ExpandEntry(WriteRun& run, TaskQueue& listings, const std::string& entry)
 {
     std::string text = StoredName(TrimBlanks(entry));
     const bool recursive = StripRecursionMarker(text);
     const auto slash = std::find_if(text.rbegin(), text.rend(), IsPathSeparator);
     const std::string folder = text.substr(0, std::size_t(text.rend() - slash));
     const std::string mask = text.substr(folder.size());
-    const std::size_t found = ExpandMask(run, folder, mask, recursive);
+    const std::size_t found = ExpandListing(run, listings, folder, mask, fs_->ListFolder(folder, mask, recursive));
     const bool plainName = !mask.empty() && mask.find_first_of("*?") == std::string::npos;
     if (plainName && !recursive && found == 0)
         Warn("Cannot find file \"" + text + "\"");
 }
 
-// The files of `folder` matching `mask`, subfolders first (depth first) when
-// recursive. Names found here are used byte for byte. Returns how many files
-// matched, those already listed included.
-std::size_t TBackupFile::ExpandMask(WriteRun& run, const std::string& folder, const std::string& mask, bool recursive)
+// The files of `folder` matching `mask` as `listing` found them, and with the
+// folders it found those below them, subfolders first (depth first). The
+// subfolders are listed ahead by helpers while the walk goes down the first.
+// Names found here are used byte for byte. Returns how many files matched,
+// those already listed included.
+std::size_t TBackupFile::ExpandListing(WriteRun& run, TaskQueue& listings, const std::string& folder,
+                                       const std::string& mask, FolderListing listing)
 {
-    FolderListing listing = fs_->ListFolder(folder, mask, recursive);
     if (!listing.problem.empty())
         Warn(listing.problem);
+    struct Subfolder {
+        std::string path;
+        std::shared_ptr<FolderListing> listing = std::make_shared<FolderListing>();
+        TaskQueue::Id task = 0;
+    };
+    std::vector<Subfolder> subfolders;
+    for (const auto& name : listing.folders) {
+        Subfolder sub{StoredName(fs_->AbsolutePath(folder + name)) + kPathSeparator};
+        sub.task = listings.Add([fs = fs_, path = sub.path, mask, out = sub.listing] {
+            *out = fs->ListFolder(path, mask, true);
+        });
+        subfolders.push_back(std::move(sub));
+    }
     std::size_t found = listing.files.size();
-    for (const auto& sub : listing.folders)
-        found += ExpandMask(run, StoredName(fs_->AbsolutePath(folder + sub)) + kPathSeparator, mask, true);
+    for (auto& sub : subfolders) {
+        listings.Wait(sub.task);
+        found += ExpandListing(run, listings, sub.path, mask, std::move(*sub.listing));
+    }
     for (auto& file : listing.files) {
         file.path = StoredName(fs_->AbsolutePath(folder + file.path));
         AddExpandedFile(run, std::move(file));
@@ -318,11 +346,24 @@ std::size_t TBackupFile::ExpandMask(WriteRun& run, const std::string& folder, co
 
 void TBackupFile::AddExpandedFile(WriteRun& run, FileEntry file)
 {
-    if (!run.seen.insert(file.path).second)
-        return;
+    const std::size_t hash = run.lookUpSeen ? std::hash<std::string>{}(file.path) : 0;
+    if (run.lookUpSeen) {
+        const auto [first, last] = run.seen.equal_range(hash);
+        if (std::any_of(first, last, [&](const auto& seen) { return run.work[seen.second].path == file.path; }))
+            return;
+    }
     if (run.archiveExists && IsTheArchive(run, file))
         return;  // the archive itself, under whatever name
+    if (run.lookUpSeen)
+        run.seen.emplace(hash, run.work.size());
     run.work.push_back(std::move(file));
+}
+
+void TBackupFile::IndexListedFiles(WriteRun& run)
+{
+    for (std::size_t i = 0; i < run.work.size(); ++i)
+        run.seen.emplace(std::hash<std::string>{}(run.work[i].path), i);
+    run.lookUpSeen = true;
 }
 
 // Compared by device and file number; where a listing does not tell the file
@@ -352,15 +393,55 @@ void TBackupFile::KeepFlaggedFiles(WriteRun& run)
 // is said when its record is due.
 void TBackupFile::TakeSizes(WriteRun& run)
 {
-    for (const auto& [name, found] : run.work) {
-        if (!fs_->CheckReadable(name))
+    const std::vector<char> readable = CheckReadable(run.work);
+    for (std::size_t i = 0; i < run.work.size(); ++i) {
+        if (!readable[i])
             continue;
+        const auto& [name, found] = run.work[i];
         totalSize_ += found.size;
         if (saveFileID_) {
             const std::int32_t stamp = DosStampFromTime(static_cast<std::time_t>(found.mtimeNs / 1000000000));
             run.fileList.push_back(name + "\t" + std::to_string(stamp) + "=" + std::to_string(found.size));
         }
     }
+}
+
+// Whether each file may be read (false: it is missing), asked in ranges on
+// helper threads; the first file in list order that exists but may not be
+// read throws its StreamError here.
+std::vector<char> TBackupFile::CheckReadable(const std::vector<FileEntry>& files)
+{
+    // About sixteen ranges, so that helpers and caller share the work evenly.
+    const std::size_t rangeSize = std::max<std::size_t>(64, files.size() / 16);
+    struct Range {
+        std::vector<char> readable;
+        std::exception_ptr failure;  // ends the range
+        TaskQueue::Id task = 0;
+    };
+    std::vector<std::shared_ptr<Range>> ranges;
+    TaskQueue checks(workers_ - 1);
+    for (std::size_t first = 0; first < files.size(); first += rangeSize) {
+        auto range = std::make_shared<Range>();
+        const std::size_t end = std::min(files.size(), first + rangeSize);
+        range->task = checks.Add([fs = fs_, &files, first, end, range] {
+            try {
+                for (std::size_t i = first; i < end; ++i)
+                    range->readable.push_back(fs->CheckReadable(files[i].path));
+            } catch (const StreamError&) {
+                range->failure = std::current_exception();
+            }
+        });
+        ranges.push_back(std::move(range));
+    }
+    std::vector<char> readable;
+    readable.reserve(files.size());
+    for (const auto& range : ranges) {
+        checks.Wait(range->task);
+        if (range->failure)
+            std::rethrow_exception(range->failure);
+        readable.insert(readable.end(), range->readable.begin(), range->readable.end());
+    }
+    return readable;
 }
 
 // The file-ID list goes through a temporary file so that it is archived like

@@ -3,10 +3,11 @@
 // ahead), workers transform them (compress, inflate), and the caller's thread
 // takes them back one by one, so everything it does with the results -
 // writing, volume decisions, callbacks - happens in the one-thread order.
-// With one worker no thread is started: the work runs inside Submit. With
-// more, the caller does the oldest slot's work itself when no worker has
-// started it, instead of sleeping until one has: for small slots (a small
-// file's chunk) a hand-over costs more than the work.
+// The caller counts as one of the workers: with N, N-1 threads are started
+// and the caller works slots too, in Front, rather than sleep: the oldest
+// when no thread has started it, else the newest queued. For small slots (a
+// small file) a sleep and a wake-up cost more than the work. With one worker
+// no thread is started: the work runs inside Submit.
 // Only the caller's thread may call the member functions.
 #pragma once
 
@@ -34,14 +35,11 @@ public:
         : work_(std::move(work)), slots_(std::size_t(workers < 1 ? 2 : kSlotsPerWorker * workers)),
           done_(slots_.size(), true)
     {
-        const int threads = workers < 1 ? 1 : workers;
-        for (int i = 0; i < threads; ++i)
+        callerState_ = makeState();
+        for (int i = 1; i < workers; ++i)
             states_.push_back(makeState());
-        if (threads > 1) {
-            callerState_ = makeState();
-            for (int i = 0; i < threads; ++i)
-                threads_.emplace_back([this, i] { Run(*states_[std::size_t(i)]); });
-        }
+        for (std::size_t i = 0; i < states_.size(); ++i)
+            threads_.emplace_back([this, i] { Run(*states_[i]); });
     }
 
     ~OrderedPipeline()
@@ -72,7 +70,7 @@ public:
         if (!needsWork)
             return;
         if (threads_.empty()) {
-            work_(slots_[index], *states_.front());
+            work_(slots_[index], *callerState_);
             return;
         }
         std::size_t queued = 0;
@@ -92,21 +90,27 @@ public:
     // The oldest slot, once its work is done. Not when Empty().
     Slot& Front()
     {
-        if (!threads_.empty()) {
-            std::unique_lock lock(mutex_);
-            if (!done_[head_] && TakeFromQueue(head_)) {
+        if (threads_.empty())
+            return slots_[head_];
+        std::unique_lock lock(mutex_);
+        while (!done_[head_]) {
+            std::size_t index = kNone;
+            if (TakeFromQueue(head_))
+                index = head_;
+            else if (!queue_.empty()) {
+                index = queue_.back();
+                queue_.pop_back();
+            }
+            if (index != kNone) {
                 lock.unlock();
-                work_(slots_[head_], *callerState_);
+                work_(slots_[index], *callerState_);
                 lock.lock();
-                done_[head_] = true;
+                done_[index] = true;
+                continue;
             }
-            if (!done_[head_]) {
-                if (!queue_.empty())
-                    workAvailable_.notify_all();
-                awaited_ = head_;
-                workDone_.wait(lock, [this] { return bool(done_[head_]); });
-                awaited_ = kNone;
-            }
+            awaited_ = head_;
+            workDone_.wait(lock, [this] { return bool(done_[head_]); });
+            awaited_ = kNone;
         }
         return slots_[head_];
     }
@@ -171,8 +175,8 @@ private:
     std::vector<char> done_;
     std::size_t head_ = 0;
     std::size_t count_ = 0;
-    std::vector<std::unique_ptr<State>> states_;
-    std::unique_ptr<State> callerState_;  // for the slots the caller works itself
+    std::vector<std::unique_ptr<State>> states_;  // one per thread
+    std::unique_ptr<State> callerState_;          // for the slots the caller works itself
     std::vector<std::thread> threads_;
     std::vector<std::size_t> queue_;
     std::mutex mutex_;

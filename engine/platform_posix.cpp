@@ -156,6 +156,25 @@ std::string Join(const std::string& folder, const std::string& name)
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// True when `path` is absolute and has no ".", ".." or empty part (a
+// trailing separator aside): folding would give it back unchanged.
+bool IsFolded(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return false;
+    std::size_t start = 1;
+    while (start < path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::size_t length = end - start;
+        if (length == 0 || (path[start] == '.' && (length == 1 || (length == 2 && path[start + 1] == '.'))))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 // Errors that mean "no such file here", not that something could not be read.
 bool IsAbsence(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP; }
 
@@ -535,6 +554,8 @@ public:
 
     std::string AbsolutePath(const std::string& path) override
     {
+        if (IsFolded(path))
+            return path;  // every name a listing finds below a folded folder
         std::string full = path;
         if (full.empty() || full[0] != '/') {
             char cwd[4096];

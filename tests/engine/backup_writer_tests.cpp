@@ -630,6 +630,25 @@ TEST_F(BackupWriter, aSmallFileThatGrewAfterItWasListedIsTakenWholeAndInOrder)
         EXPECT_EQ(DecodeChunks(a.records[std::size_t(i) + 1].chunks), TextBytes(39100 + i)) << i;
 }
 
+TEST_F(BackupWriter, theFirstUnreadableFileInListOrderEndsTheSizingPass)
+{
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    faulty->fail = [](Op op, const std::string& path) {
+        return op == Op::OpenRead && (path.ends_with("f1100") || path.ends_with("f1150"));
+    };
+    engine.SetFileSystem(faulty);
+    engine.SetWorkers(3);
+    for (int i = 1000; i < 1200; ++i)  // ranges of checks: from 1000, 1064, 1128, 1192
+        WriteText(root / "many" / ("f" + std::to_string(i)), "");
+    try {
+        engine.Backup({(root / "many" / "*").string()}, Archive());
+        ADD_FAILURE() << "the sizing pass went on";
+    } catch (const StreamError& e) {
+        EXPECT_NE(std::string(e.what()).find("f1100\""), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(fs::exists(Archive()));
+}
+
 TEST_F(BackupWriter, totalsBeyond31BitsAreClampedInTheHeaderOnly)
 {
     auto faulty = std::make_shared<FaultyFileSystem>(native);
