@@ -70,6 +70,7 @@ struct ChunkSlot {
     const std::string* path = nullptr;
     OpenedFile opened;
 };
+
 // The chunk's frame: a compressed stream with its length, or, when the
 // stream would not fit, the raw bytes with their negated count.
 void CompressIntoFrame(ChunkSlot& slot, ChunkCompressor& compressor)
@@ -210,6 +211,11 @@ struct TBackupFile::WriteRun {
     OrderedPipeline<ChunkSlot, ChunkCompressor> chunks;
 
     ChunkSlot* NextChunk();
+    bool Listed(std::size_t hash, const std::string& path) const
+    {
+        const auto [first, last] = seen.equal_range(hash);
+        return std::any_of(first, last, [&](const auto& entry) { return work[entry.second].path == path; });
+    }
 };
 
 // The next chunk of the current file: from the pipeline, or read and
@@ -346,12 +352,9 @@ std::size_t TBackupFile::ExpandListing(WriteRun& run, TaskQueue& listings, const
 
 void TBackupFile::AddExpandedFile(WriteRun& run, FileEntry file)
 {
-    const std::size_t hash = run.lookUpSeen ? std::hash<std::string>{}(file.path) : 0;
-    if (run.lookUpSeen) {
-        const auto [first, last] = run.seen.equal_range(hash);
-        if (std::any_of(first, last, [&](const auto& seen) { return run.work[seen.second].path == file.path; }))
-            return;
-    }
+    const std::size_t hash = std::hash<std::string>{}(file.path);
+    if (run.lookUpSeen && run.Listed(hash, file.path))
+        return;
     if (run.archiveExists && IsTheArchive(run, file))
         return;  // the archive itself, under whatever name
     if (run.lookUpSeen)

@@ -81,8 +81,8 @@ public:
             queued = queue_.size();
         }
         // Workers are woken for a few slots at a time, not for each: a wake-up
-        // costs more than compressing a small file's chunk. Front wakes them
-        // for whatever is left before it waits.
+        // costs more than compressing a small file's chunk. Fewer the caller
+        // works itself in Front.
         if (queued >= kWakeBatch)
             workAvailable_.notify_one();
     }
@@ -121,9 +121,16 @@ public:
         --count_;
     }
 
-    // Drops every queued slot, waiting for work already running on them.
+    // Drops every slot: queued work is not done, work already running on
+    // them is waited for.
     void Clear()
     {
+        if (!threads_.empty()) {
+            std::unique_lock lock(mutex_);
+            for (const std::size_t index : queue_)
+                done_[index] = true;
+            queue_.clear();
+        }
         while (!Empty()) {
             Front();
             Pop();

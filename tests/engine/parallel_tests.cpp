@@ -28,6 +28,8 @@ protected:
         WriteBytes(src() / "b16385.txt", TextBytes(16385));
         WriteBytes(src() / "random.bin", RandomBytes(200000, 6));
         WriteBytes(src() / "sub" / "text.txt", TextBytes(300000));
+        for (int i = 0; i < 60; ++i)  // small files, each a worker's whole slot
+            WriteBytes(src() / "tiny" / ("s" + std::to_string(i)), TextBytes(std::size_t(i) * 97));
     }
     fs::path src() const { return root / "src"; }
     fs::path OutDir(int workers, CodecKind codec) const
@@ -133,7 +135,7 @@ TEST_F(Parallel, restoreWithWorkersGivesTheSameFilesAndProgress)
         const fs::path dest = root / ("r" + std::to_string(pass));
         ASSERT_TRUE(engine.Restore((OutDir(1, DefaultCodec()) / "a.bck").string(), dest.string()));
         EXPECT_EQ(ReadBytes(dest / "text.txt"), TextBytes(300000));
-        EXPECT_EQ(engine.ProcessedCount(), 5);
+        EXPECT_EQ(engine.ProcessedCount(), 65);
     }
     EXPECT_EQ(progress[0], progress[1]);
 }
