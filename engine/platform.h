@@ -94,6 +94,9 @@ private:
 // What lstat says of a path, links not followed.
 enum class PathKind { Missing, File, Folder, Link, Other };
 
+// The engine's view of files and folders. ListFolder, CheckReadable and
+// OpenRead (and the streams it opens) are called from several threads at
+// once: a backup lists, checks and reads small files on its helpers.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
