@@ -13,7 +13,6 @@
 #include <array>
 #include <cstring>
 #include <deque>
-#include <exception>
 #include <functional>
 #include <unordered_map>
 
@@ -418,7 +417,6 @@ std::vector<char> TBackupFile::CheckReadable(const std::vector<FileEntry>& files
     const std::size_t rangeSize = std::max<std::size_t>(64, files.size() / 16);
     struct Range {
         std::vector<char> readable;
-        std::exception_ptr failure;  // ends the range
         TaskQueue::Id task = 0;
     };
     std::vector<std::shared_ptr<Range>> ranges;
@@ -427,21 +425,15 @@ std::vector<char> TBackupFile::CheckReadable(const std::vector<FileEntry>& files
         auto range = std::make_shared<Range>();
         const std::size_t end = std::min(files.size(), first + rangeSize);
         range->task = checks.Add([fs = fs_, &files, first, end, range] {
-            try {
-                for (std::size_t i = first; i < end; ++i)
-                    range->readable.push_back(fs->CheckReadable(files[i].path));
-            } catch (const StreamError&) {
-                range->failure = std::current_exception();
-            }
+            for (std::size_t i = first; i < end; ++i)
+                range->readable.push_back(fs->CheckReadable(files[i].path));
         });
         ranges.push_back(std::move(range));
     }
     std::vector<char> readable;
     readable.reserve(files.size());
     for (const auto& range : ranges) {
-        checks.Wait(range->task);
-        if (range->failure)
-            std::rethrow_exception(range->failure);
+        checks.Wait(range->task);  // a range ends at its first failure, thrown here
         readable.insert(readable.end(), range->readable.begin(), range->readable.end());
     }
     return readable;

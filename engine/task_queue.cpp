@@ -52,6 +52,8 @@ void TaskQueue::Wait(Id id)
             awaited_ = kNone;
         }
     }
+    if (task.failure)
+        std::rethrow_exception(task.failure);
 }
 
 // The oldest (or newest) task still queued, or kNone. Called with the mutex held.
@@ -74,7 +76,11 @@ void TaskQueue::Run(Task& task, std::unique_lock<std::mutex>& lock)
 {
     task.state = State::Running;
     lock.unlock();
-    task.work();
+    try {
+        task.work();
+    } catch (...) {
+        task.failure = std::current_exception();  // thrown again by Wait
+    }
     lock.lock();
     task.state = State::Done;
     task.work = nullptr;

@@ -4,13 +4,14 @@
 // begun when the caller wants it runs on the caller's thread at once, and
 // while a helper runs it the caller runs other queued tasks, so the caller
 // never sleeps while there is work; with no helpers every task runs inside
-// Wait. Tasks must not throw.
+// Wait. What a task throws is thrown again by Wait for it.
 // Only the caller's thread may call the member functions.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -29,7 +30,7 @@ public:
 
     // Queues `task` behind the others; helpers take tasks in that order.
     Id Add(std::function<void()> task);
-    // Returns once task `id` has run.
+    // Returns once task `id` has run; throws what it threw.
     void Wait(Id id);
 
 private:
@@ -37,6 +38,7 @@ private:
     struct Task {
         std::function<void()> work;
         State state = State::Queued;
+        std::exception_ptr failure;
     };
 
     Id TakeQueued(bool oldest);
