@@ -135,8 +135,9 @@ public:
     void SetInStream(Stream* s) { inStream_ = s; }
 
     // --- speed: workers for listing, compressing and inflating, the caller's
-    // thread included (1 = all on the caller's thread), and the chunk codec. The archive bytes, the
-    // callbacks and the counters do not depend on the number of workers.
+    // thread included (1 = all on the caller's thread), and the chunk codec.
+    // The archive bytes, the callbacks and the counters do not depend on the
+    // number of workers.
     int Workers() const { return workers_; }
     void SetWorkers(int n) { workers_ = n < 1 ? 1 : n; }
     CodecKind Codec() const { return codec_; }

@@ -95,9 +95,9 @@ public:
         std::unique_lock lock(mutex_);
         while (!done_[head_]) {
             std::size_t index = kNone;
-            if (TakeFromQueue(head_))
+            if (TakeFromQueue(head_)) {
                 index = head_;
-            else if (!queue_.empty()) {
+            } else if (!queue_.empty()) {
                 index = queue_.back();
                 queue_.pop_back();
             }

@@ -555,7 +555,7 @@ public:
     std::string AbsolutePath(const std::string& path) override
     {
         if (IsFolded(path))
-            return path;  // every name a listing finds below a folded folder
+            return path;  // as is every name a listing finds below a folded folder
         std::string full = path;
         if (full.empty() || full[0] != '/') {
             char cwd[4096];
