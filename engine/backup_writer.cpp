@@ -92,6 +92,21 @@ void CompressIntoFrame(ChunkSlot& slot, ChunkCompressor& compressor)
     slot.frame[3] = std::uint8_t(v >> 24);
 }
 
+// Reads the next chunk of `file`, no more than `left` bytes (a small file
+// takes one read, not two), and counts it off.
+void ReadChunk(ChunkSlot& slot, FileStream& file, std::int64_t& left)
+{
+    try {
+        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, kChunkSize));
+        slot.count = file.Read(slot.input.data(), wanted);
+        slot.kind = slot.count == 0 ? ChunkSlot::Kind::End : ChunkSlot::Kind::Data;
+    } catch (const StreamError&) {
+        slot.count = 0;
+        slot.kind = ChunkSlot::Kind::ReadError;
+    }
+    left -= static_cast<std::int64_t>(slot.count);
+}
+
 // Opens a WholeFile slot's file and reads its first chunk, up to the size at
 // opening. The stream is kept in the slot only when the file has more to read
 // (it grew after it was listed), for the caller to read on. A file that cannot
@@ -108,30 +123,11 @@ void ReadWholeFile(ChunkSlot& slot)
         slot.opened = OpenedFile{};
         return;
     }
-    try {
-        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(slot.opened.size, kChunkSize));
-        slot.count = wanted > 0 ? file->Read(slot.input.data(), wanted) : 0;
-        slot.kind = slot.count > 0 ? ChunkSlot::Kind::Data : ChunkSlot::Kind::End;
-    } catch (const StreamError&) {
-        slot.kind = ChunkSlot::Kind::ReadError;
-    }
-    if (slot.kind == ChunkSlot::Kind::Data && slot.opened.size > std::int64_t(slot.count))
+    std::int64_t left = slot.opened.size;
+    if (left > 0)
+        ReadChunk(slot, *file, left);
+    if (slot.kind == ChunkSlot::Kind::Data && left > 0)
         slot.opened.stream = std::move(file);
-}
-
-// Reads the next chunk of `file`, no more than `left` bytes (a small file
-// takes one read, not two), and counts it off.
-void ReadChunk(ChunkSlot& slot, FileStream& file, std::int64_t& left)
-{
-    try {
-        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, kChunkSize));
-        slot.count = file.Read(slot.input.data(), wanted);
-        slot.kind = slot.count == 0 ? ChunkSlot::Kind::End : ChunkSlot::Kind::Data;
-    } catch (const StreamError&) {
-        slot.count = 0;
-        slot.kind = ChunkSlot::Kind::ReadError;
-    }
-    left -= static_cast<std::int64_t>(slot.count);
 }
 
 // A worker's share of a slot: the reading of a whole small file, then the compression.
