@@ -45,9 +45,10 @@ std::int32_t TBackupFile::CompressionRate() const
     return static_cast<std::int32_t>(100 - bytesWritten_ * 100 / totalSize_);
 }
 
-void TBackupFile::Fail(int code)
+void TBackupFile::Fail(int code, std::string detail)
 {
     errorCode_ = code;
+    errorDetail_ = std::move(detail);
     continueFlag_ = false;
 }
 

@@ -67,6 +67,17 @@ using TBackupErrorEvent = std::function<void(TBackupFile* Sender, int Error, con
 // a path too long to open, a listed file that is not there (any more).
 using TBackupWarningEvent = std::function<void(TBackupFile* Sender, const std::string& Text)>;
 
+// Which stored names a restore takes. With `include` empty every file is
+// taken; otherwise a file is taken when a pattern of `include` matches it and
+// none of `exclude` does. A pattern is an exact stored name, a mask (* and ?)
+// matched against the whole stored name, or a folder name that takes every
+// name stored below it. Names compare as the platform compares them.
+struct TRestoreSelection {
+    std::vector<std::string> include;
+    std::vector<std::string> exclude;
+    bool empty() const { return include.empty() && exclude.empty(); }
+};
+
 // One problem found by TestArchive.
 struct ArchiveDamage {
     std::string file;  // stored name of the record, empty outside any record
@@ -110,6 +121,10 @@ public:
     bool SaveFileID() const { return saveFileID_; }
     void SetSaveFileID(bool v) { saveFileID_ = v; }
 
+    // The files Restore takes (default: all of them).
+    const TRestoreSelection& Selection() const { return selection_; }
+    void SetSelection(TRestoreSelection v) { selection_ = std::move(v); }
+
     TProgressEvent OnProgress;
     TNeedDiskEvent OnNeedDisk;
     TRestoreFileEvent OnRestoreFile;
@@ -128,6 +143,10 @@ public:
     std::int64_t BytesWritten() const { return bytesWritten_; }
     // Code of the failure that stopped the last operation; 0 when none.
     int ErrorCode() const { return errorCode_; }
+    // What lies behind ErrorCode for a person to read: the file and the
+    // system's reason ("/home/ann/x.odt: No space left on device"); empty when
+    // nothing more is known.
+    const std::string& ErrorDetail() const { return errorDetail_; }
 
     Stream* OutStream() const { return outStream_; }
     void SetOutStream(Stream* s) { outStream_ = s; }
@@ -231,7 +250,7 @@ private:
     void Progress(const std::string& fileName);
     void ReportProgress(const std::string& fileName, TPercentage percent);
     void Yield();
-    void Fail(int code);
+    void Fail(int code, std::string detail = {});
     void ReportError();
     void Warn(const std::string& text);
 
@@ -253,6 +272,8 @@ private:
     bool busy_ = false;
     bool continueFlag_ = false;
     int errorCode_ = 0;
+    std::string errorDetail_;
+    TRestoreSelection selection_;
 
     Stream* outStream_ = nullptr;
     Stream* inStream_ = nullptr;

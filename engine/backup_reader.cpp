@@ -653,6 +653,7 @@ void TBackupFile::GetArchiveInfo(const std::string& ArchiveName, std::vector<std
     fileCount_ = 0;
     processedCount_ = 0;
     errorCode_ = 0;
+    errorDetail_.clear();
     if (!run.useStream && fs_->KindOf(ArchiveName) == PathKind::Missing)
         return;
     try {
@@ -690,6 +691,7 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
     if (!run.folder.empty() && !IsPathSeparator(run.folder.back()))
         run.folder += kPathSeparator;
     errorCode_ = 0;
+    errorDetail_.clear();
     processedCount_ = 0;
     continueFlag_ = true;
     if (!run.useStream && fs_->KindOf(ArchiveName) == PathKind::Missing)
@@ -732,6 +734,7 @@ bool TBackupFile::TestArchive(const std::string& ArchiveName, std::vector<Archiv
     ReadRun run(ReadRun::Purpose::Test, ArchiveName, codec_, workers_);
     run.damage = &damage;
     errorCode_ = 0;
+    errorDetail_.clear();
     processedCount_ = 0;
     continueFlag_ = true;
     const std::size_t before = damage.size();

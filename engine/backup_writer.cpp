@@ -240,6 +240,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     WriteRun run(compressionLevel_, codec_, workers_);
     run.useStream = ArchiveName == format::kStreamName;
     errorCode_ = 0;
+    errorDetail_.clear();
     BusyFlag busy(busy_);
     if (!run.useStream)
         run.archiveExists = fs_->Identify(ArchiveName, run.archiveIdentity);
