@@ -21,6 +21,8 @@ public:
     void ShowWarning(const std::string& text) override;
     // Runs `onYield` (set by the owner), between chunks.
     void ProcessMessages() override;
+    // With --yes nobody is asked: the volumes all stay in one folder.
+    bool AsksPersonForDisks() const override { return !answerYes_; }
 
     std::function<void()> onYield;
 

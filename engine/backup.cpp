@@ -92,6 +92,21 @@ bool TBackupFile::AskForDisk(std::uint16_t volume)
     return continueFlag_;
 }
 
+std::string FailureDetail(const std::string& path, const std::string& message)
+{
+    const std::string quoted = "\"" + path + "\". ";
+    if (const auto at = message.find(quoted); at != std::string::npos)
+        return path + ": " + message.substr(at + quoted.size());
+    for (const char* generic : {"Stream write error: ", "Stream read error: "}) {
+        const std::string prefix = generic;
+        if (message.compare(0, prefix.size(), prefix) == 0)
+            return path + ": " + message.substr(prefix.size());
+    }
+    if (message.find(path) != std::string::npos)
+        return message;
+    return path + ": " + message;
+}
+
 TPercentage PercentOf(std::int64_t done, std::int64_t total)
 {
     if (total <= 0 || done <= 0)

@@ -222,6 +222,13 @@ private:
     void ChangeVolume(WriteRun& run);
     void ChangeVolumeBeforeRecord(WriteRun& run, const std::string& name);
     void FinishArchive(WriteRun& run);
+    void FindOldVolumes(WriteRun& run, const std::string& archiveName);
+    void RemoveStaleAside(const std::string& archiveName);
+    void CreateVolume(WriteRun& run, const std::string& name);
+    void PlaceVolumes(WriteRun& run);
+    void DiscardAsideVolumes(WriteRun& run);
+    void RemoveOldVolumesPast(WriteRun& run, unsigned lastVolume);
+    void FailWritingArchive(WriteRun& run, const StreamError& error);
 
     // reader
     void OpenForReading(ReadRun& run, const std::string& archiveName);

@@ -3,12 +3,21 @@
 
 #include "backup.h"
 
+#include <exception>
 #include <string>
 
 namespace arcovelo {
 
 // done*100/total, truncated, within 0..100; 0 when total is not positive.
 TPercentage PercentOf(std::int64_t done, std::int64_t total);
+
+// What a person reads under a failure's message: "PATH: REASON", the reason
+// taken from `message` (a StreamError's text, which may name the path itself).
+std::string FailureDetail(const std::string& path, const std::string& message);
+inline std::string FailureDetail(const std::string& path, const std::exception& error)
+{
+    return FailureDetail(path, std::string(error.what()));
+}
 
 // `text` without blanks and control characters at both ends.
 std::string TrimBlanks(const std::string& text);

@@ -46,8 +46,10 @@ struct OpenedFile {
     std::int32_t stamp = 0;
     std::int64_t size = 0;
     std::unique_ptr<FileStream> stream;
+    std::string failure;  // why it could not be opened
 
-    static OpenedFile Of(FileStream& file) { return {true, file.Identity(), file.DateStamp(), file.Size(), nullptr}; }
+    static OpenedFile Of(FileStream& file) { return {true, file.Identity(), file.DateStamp(), file.Size(), nullptr, {}}; }
+    static OpenedFile Failed(const StreamError& e) { return {false, {}, 0, 0, nullptr, e.what()}; }
 };
 
 // One chunk on its way: read by the caller's thread, compressed into its
@@ -63,6 +65,7 @@ struct ChunkSlot {
     std::array<std::uint8_t, 4 + kChunkSize> frame{};
     std::size_t payload = 0;
     CompressResult result = CompressResult::Compressed;
+    std::string failure;  // a ReadError slot: what the system said
 
     // A WholeFile slot: the file to open, then what opening it found.
     FileSystem* fs = nullptr;
@@ -100,9 +103,10 @@ void ReadChunk(ChunkSlot& slot, FileStream& file, std::int64_t& left)
         const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, kChunkSize));
         slot.count = file.Read(slot.input.data(), wanted);
         slot.kind = slot.count == 0 ? ChunkSlot::Kind::End : ChunkSlot::Kind::Data;
-    } catch (const StreamError&) {
+    } catch (const StreamError& e) {
         slot.count = 0;
         slot.kind = ChunkSlot::Kind::ReadError;
+        slot.failure = e.what();
     }
     left -= static_cast<std::int64_t>(slot.count);
 }
@@ -119,8 +123,8 @@ void ReadWholeFile(ChunkSlot& slot)
     try {
         file = slot.fs->OpenRead(*slot.path);
         slot.opened = OpenedFile::Of(*file);
-    } catch (const StreamError&) {
-        slot.opened = OpenedFile{};
+    } catch (const StreamError& e) {
+        slot.opened = OpenedFile::Failed(e);
         return;
     }
     std::int64_t left = slot.opened.size;
@@ -137,6 +141,27 @@ void WorkOnSlot(ChunkSlot& slot, ChunkCompressor& compressor)
         ReadWholeFile(slot);
     if (slot.kind == ChunkSlot::Kind::Data)
         CompressIntoFrame(slot, compressor);
+}
+
+// A file's times are only as fine as the clock the file system stamps them
+// with, which ticks every few milliseconds (or, where times are kept in whole
+// seconds, every second or two): a same-size rewrite in the tick the file was
+// read in leaves size, mtime and ctime as they were, and a cleared flag would
+// then hide the new content from every later incremental backup. A file
+// stamped at or after the tick the run started in (two seconds before it for
+// whole-second times) keeps its flag and is simply taken again next time.
+bool ChangedTooLateToTell(const FileIdentity& file, std::int64_t startTickNs)
+{
+    constexpr std::int64_t kSecond = 1'000'000'000;
+    const std::int64_t changed = std::max(file.mtimeNs, file.ctimeNs);
+    const bool wholeSeconds = file.mtimeNs % kSecond == 0 && file.ctimeNs % kSecond == 0;
+    return changed >= startTickNs - (wholeSeconds ? 2 * kSecond : 0);
+}
+
+std::vector<FileEntry> WithoutRacyFiles(std::vector<FileEntry> files, std::int64_t startTickNs)
+{
+    std::erase_if(files, [&](const FileEntry& file) { return ChangedTooLateToTell(file.identity, startTickNs); });
+    return files;
 }
 
 void WriteString(Stream& s, const std::string& text)
@@ -157,10 +182,14 @@ struct TBackupFile::WriteRun {
     std::function<std::unique_ptr<ChunkCompressor>()> makeCompressor;
 
     bool useStream = false;
-    // The archive as it exists before the run, to leave it out of itself
-    // whatever name (link, hard link) reaches it.
-    bool archiveExists = false;
-    FileIdentity archiveIdentity;
+    // The volumes of the archive as it exists before the run (the first, then
+    // .002 on), to leave them out of the backup whatever name (link, hard
+    // link) reaches them, and to remove those the new archive no longer has.
+    struct OldVolume {
+        std::string name;
+        FileIdentity identity;
+    };
+    std::vector<OldVolume> oldVolumes;
     std::vector<FileEntry> work;  // absolute names, byte for byte as found
     // One entry's walk never finds a name twice: from the second entry on,
     // every file listed so far, by the hash of its name, its index in `work`.
@@ -177,6 +206,16 @@ struct TBackupFile::WriteRun {
     std::unique_ptr<BufferedWriter> out;
     std::unique_ptr<FileStream> volumeFile;
     std::string volumeName;
+    // Volumes are written under hidden names beside their own and take their
+    // names only when whole, so the archive they replace stays as it was
+    // until then. A person who changes disks gets each volume in place
+    // before being asked for the next disk; otherwise all go in at the end.
+    struct AsideVolume {
+        std::string aside;
+        std::string name;
+    };
+    std::vector<AsideVolume> aside;
+    bool placeEachVolume = false;
     unsigned volume = 1;
     std::int64_t volumeStart = 0;  // where the current volume's first record may begin
 
@@ -242,8 +281,12 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     errorCode_ = 0;
     errorDetail_.clear();
     BusyFlag busy(busy_);
-    if (!run.useStream)
-        run.archiveExists = fs_->Identify(ArchiveName, run.archiveIdentity);
+    const std::int64_t startTickNs = FileClockNowNs();
+    if (!run.useStream) {
+        RemoveStaleAside(ArchiveName);
+        FindOldVolumes(run, ArchiveName);
+        run.placeEachVolume = OnNeedDisk || host_->AsksPersonForDisks();
+    }
     if (backupMode_ == bmIncremental || setArchiveFlag_)
         run.flags = fs_->OpenArchiveFlags();
 
@@ -276,8 +319,8 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
         try {
             run.archive->WriteInt32(0);
             result = true;
-        } catch (const StreamError&) {
-            Fail(errWriteArchive);
+        } catch (const StreamError& e) {
+            FailWritingArchive(run, e);
         }
     }
     FinishArchive(run);
@@ -286,7 +329,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     // Only an archive that is whole and on stable storage lets the flags go:
     // a stopped, failed or killed run leaves every flag as it was.
     if (result && setArchiveFlag_)
-        run.flags->Clear(run.archived);
+        run.flags->Clear(WithoutRacyFiles(std::move(run.archived), startTickNs));
     run.listFile.reset();
 
     ReportProgress("", 100);
@@ -351,8 +394,8 @@ void TBackupFile::AddExpandedFile(WriteRun& run, FileEntry file)
     const std::size_t hash = std::hash<std::string>{}(file.path);
     if (run.lookUpSeen && run.Listed(hash, file.path))
         return;
-    if (run.archiveExists && IsTheArchive(run, file))
-        return;  // the archive itself, under whatever name
+    if (!run.oldVolumes.empty() && IsTheArchive(run, file))
+        return;  // a volume of the archive itself, under whatever name
     if (run.lookUpSeen)
         run.seen.emplace(hash, run.work.size());
     run.work.push_back(std::move(file));
@@ -365,14 +408,47 @@ void TBackupFile::IndexListedFiles(WriteRun& run)
     run.lookUpSeen = true;
 }
 
-// Compared by device and file number; where a listing does not tell the file
-// number (0), a file of the archive's size is asked for it.
+// Compared with every volume by device and file number; where a listing does
+// not tell the file number (0), a file of a volume's size is asked for it.
 bool TBackupFile::IsTheArchive(WriteRun& run, const FileEntry& file)
 {
     FileIdentity id = file.identity;
-    if (id.inode == 0 && (id.size != run.archiveIdentity.size || !fs_->Identify(file.path, id)))
+    const auto sameSize = [&](const WriteRun::OldVolume& v) { return v.identity.size == id.size; };
+    if (id.inode == 0 &&
+        (std::none_of(run.oldVolumes.begin(), run.oldVolumes.end(), sameSize) || !fs_->Identify(file.path, id)))
         return false;
-    return id.device == run.archiveIdentity.device && id.inode == run.archiveIdentity.inode;
+    return std::any_of(run.oldVolumes.begin(), run.oldVolumes.end(), [&](const WriteRun::OldVolume& v) {
+        return v.identity.device == id.device && v.identity.inode == id.inode;
+    });
+}
+
+// The archive's volumes as they are now: the first, then .002, .003, ... as
+// long as they follow each other.
+void TBackupFile::FindOldVolumes(WriteRun& run, const std::string& archiveName)
+{
+    std::string name = archiveName;
+    FileIdentity identity;
+    for (unsigned volume = 1; volume <= format::kLastVolume && fs_->Identify(name, identity); ++volume) {
+        run.oldVolumes.push_back({name, identity});
+        name = format::NextVolumeName(archiveName, format::VolumeDigits(volume + 1));
+    }
+}
+
+// What killed runs left beside the archive or any of its volumes goes.
+void TBackupFile::RemoveStaleAside(const std::string& archiveName)
+{
+    const std::string path = fs_->AbsolutePath(archiveName);
+    const std::string folder = ParentFolder(path);
+    const std::string archive = StoredName(path.substr(folder.size() + (IsPathSeparator(folder.back()) ? 0 : 1)));
+    const std::string stem = StoredName(format::NextVolumeName(archive, ""));
+    fs_->RemoveStaleAside(folder, [&](const std::string& found) {
+        const std::string target = StoredName(found);
+        if (target == archive)
+            return true;
+        return target.size() == stem.size() + 3 && target.compare(0, stem.size(), stem) == 0 &&
+               std::all_of(target.begin() + std::ptrdiff_t(stem.size()), target.end(),
+                           [](char c) { return c >= '0' && c <= '9'; });
+    });
 }
 
 // An incremental backup takes the files whose flag is set, asked all at once.
@@ -451,8 +527,8 @@ void TBackupFile::SaveFileList(WriteRun& run)
         run.work.insert(run.work.begin(), FileEntry{run.tempName, {}});
         run.listInWork = true;
         totalSize_ += text.Position();
-    } catch (const StreamError&) {
-        Fail(errTempFile);
+    } catch (const StreamError& e) {
+        Fail(errTempFile, FailureDetail(fs_->TempFolder(), e));
     }
     std::vector<std::string>().swap(run.fileList);
 }
@@ -467,17 +543,18 @@ void TBackupFile::OpenArchive(WriteRun& run, const std::string& archiveName)
     bytesWritten_ = 0;
     // A title no reader would accept is refused before anything is created.
     if (backupTitle_.size() > std::size_t(format::kMaxTitleLength)) {
-        Fail(errWriteArchive);
+        Fail(errWriteArchive, archiveName + ": the title is longer than " +
+                                  std::to_string(format::kMaxTitleLength) + " bytes");
         return;
     }
     try {
         if (run.useStream) {
+            run.volumeName = archiveName;
             if (outStream_ == nullptr)
                 throw StreamError("No output stream");
             run.archive = outStream_;
         } else {
-            run.volumeName = archiveName;
-            run.volumeFile = fs_->Create(archiveName);
+            CreateVolume(run, archiveName);
         }
         run.out = std::make_unique<BufferedWriter>(run.useStream ? *outStream_ : *run.volumeFile);
         run.archive = run.out.get();
@@ -485,9 +562,61 @@ void TBackupFile::OpenArchive(WriteRun& run, const std::string& archiveName)
         run.archive->WriteInt32(static_cast<std::int32_t>(std::min(totalSize_, format::kMaxHeaderValue)));
         run.archive->WriteInt32(fileCount_);
         run.volumeStart = run.archive->Position();
-    } catch (const StreamError&) {
-        Fail(errWriteArchive);
+    } catch (const StreamError& e) {
+        FailWritingArchive(run, e);
     }
+}
+
+// Creates the volume `name` under its aside name.
+void TBackupFile::CreateVolume(WriteRun& run, const std::string& name)
+{
+    run.volumeName = name;
+    std::string aside;
+    run.volumeFile = fs_->CreateAside(name, aside);
+    run.aside.push_back({std::move(aside), name});
+}
+
+// Gives the whole volumes written so far their names, the first volume last,
+// and puts the folder's new entries on stable storage.
+void TBackupFile::PlaceVolumes(WriteRun& run)
+{
+    for (auto volume = run.aside.rbegin(); volume != run.aside.rend(); ++volume)
+        fs_->MoveOver(volume->aside, volume->name);
+    const bool any = !run.aside.empty();
+    run.aside.clear();
+    if (any)
+        fs_->SyncFolder(ParentFolder(fs_->AbsolutePath(run.volumeName)));
+}
+
+// A run that did not complete leaves nothing under any aside name.
+void TBackupFile::DiscardAsideVolumes(WriteRun& run)
+{
+    for (const auto& volume : run.aside)
+        fs_->RemoveFile(volume.aside);
+    run.aside.clear();
+}
+
+// The volumes of the replaced archive past the new archive's last go, so that
+// a shorter archive does not leave the old one's tail beside it. Only files
+// that are still the volumes found at the start are removed.
+void TBackupFile::RemoveOldVolumesPast(WriteRun& run, unsigned lastVolume)
+{
+    bool removed = false;
+    for (std::size_t i = lastVolume; i < run.oldVolumes.size(); ++i) {
+        FileIdentity now;
+        const auto& old = run.oldVolumes[i];
+        if (fs_->Identify(old.name, now) && now.device == old.identity.device && now.inode == old.identity.inode &&
+            fs_->KindOf(old.name) == PathKind::File)
+            removed = fs_->RemoveFile(old.name) || removed;
+    }
+    if (removed)
+        fs_->SyncFolder(ParentFolder(fs_->AbsolutePath(run.volumeName)));
+}
+
+// Code 4, with the archive's name and what the system said.
+void TBackupFile::FailWritingArchive(WriteRun& run, const StreamError& error)
+{
+    Fail(errWriteArchive, FailureDetail(run.volumeName, error));
 }
 
 void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
@@ -510,8 +639,8 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
         if (!continueFlag_)
             return;
         WriteString(*run.archive, currentFile_);
-    } catch (const StreamError&) {
-        Fail(errWriteArchive);
+    } catch (const StreamError& e) {
+        FailWritingArchive(run, e);
         return;
     }
     currentFile_ = name;
@@ -519,7 +648,7 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     bool complete = false;
     try {
         if (!run.source.opened)
-            throw StreamError("Cannot open file \"" + name + "\"");
+            throw StreamError(run.source.failure.empty() ? "Cannot open file \"" + name + "\"" : run.source.failure);
         run.archive->WriteInt32(run.source.stamp);
         run.remaining = run.source.size;
         do {
@@ -528,8 +657,8 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
         } while (continueFlag_ && run.remaining > 0);
         if (!isList)
             ++processedCount_;
-    } catch (const StreamError&) {
-        Fail(errReadFile);
+    } catch (const StreamError& e) {
+        Fail(errReadFile, FailureDetail(name, e));
         complete = false;
     }
     if (!continueFlag_)
@@ -573,8 +702,8 @@ void TBackupFile::WriteBlockGroup(WriteRun& run)
         run.archive->WriteInt32(0);
         if (run.remaining > 0 && continueFlag_)
             ChangeVolume(run);
-    } catch (const StreamError&) {
-        Fail(errWriteArchive);
+    } catch (const StreamError& e) {
+        FailWritingArchive(run, e);
     }
 }
 
@@ -613,8 +742,8 @@ bool TBackupFile::OpenAhead(WriteRun& run)
         }
         file = OpenedFile::Of(*stream);
         file.stream = std::move(stream);
-    } catch (const StreamError&) {
-        file = OpenedFile{};  // said when its record is due
+    } catch (const StreamError& e) {
+        file = OpenedFile::Failed(e);  // said when its record is due
     }
     run.readRemaining = file.size;
     if (file.size > 0)
@@ -667,9 +796,10 @@ bool TBackupFile::WriteChunk(WriteRun& run)
     };
     if (slot.kind != ChunkSlot::Kind::Data) {
         const bool readError = slot.kind == ChunkSlot::Kind::ReadError;
+        const std::string failure = readError ? slot.failure : std::string();
         done();
         if (readError)
-            Fail(errReadFile);
+            Fail(errReadFile, FailureDetail(currentFile_, failure));
         else
             run.remaining = 0;  // the file shrank while being read: its data ends here
         return false;
@@ -678,7 +808,7 @@ bool TBackupFile::WriteChunk(WriteRun& run)
     bytesProcessed_ += static_cast<std::int64_t>(slot.count);
     if (slot.result == CompressResult::Error) {
         done();
-        Fail(errCompression);
+        Fail(errCompression, currentFile_ + ": the compressor reported an error");
         return false;
     }
     // A chunk goes out in one write: its length, then its payload.
@@ -699,7 +829,8 @@ void TBackupFile::ChangeVolume(WriteRun& run)
 {
     if (run.volume >= format::kLastVolume) {
         // Three digits name volumes up to .999; there is no volume 1000.
-        Fail(errWriteArchive);
+        Fail(errWriteArchive, run.volumeName + ": an archive has at most " + std::to_string(format::kLastVolume) +
+                                  " volumes");
         return;
     }
     ++run.volume;
@@ -711,10 +842,11 @@ void TBackupFile::ChangeVolume(WriteRun& run)
     run.volumeFile.reset();
     run.archive = nullptr;
     run.out.reset();
+    if (run.placeEachVolume)
+        PlaceVolumes(run);  // the disk may be taken out next
     if (!AskForDisk(static_cast<std::uint16_t>(run.volume)))
         return;
-    run.volumeName = format::NextVolumeName(run.volumeName, digits);
-    run.volumeFile = fs_->Create(run.volumeName);
+    CreateVolume(run, format::NextVolumeName(run.volumeName, digits));
     run.out = std::make_unique<BufferedWriter>(*run.volumeFile);
     run.archive = run.out.get();
     run.volumeStart = 0;
@@ -740,35 +872,41 @@ void TBackupFile::ChangeVolumeBeforeRecord(WriteRun& run, const std::string& nam
     run.volumeStart = run.archive->Position();
 }
 
-// Closes the last volume. A completed archive is only reported as written once
-// its data and its folder entry are on stable storage.
+// Closes the last volume. A completed archive takes its name (every volume
+// that is not in place yet, together) only once its data are on stable
+// storage, and is reported as written once its folder entries are too. A run
+// that did not complete removes what it wrote: the archive it was to replace
+// stays as it was.
 void TBackupFile::FinishArchive(WriteRun& run)
 {
-    // What a stopped or failed run wrote stays in its volume too.
     try {
         if (run.out)
             run.out->Flush();
-    } catch (const StreamError&) {
+    } catch (const StreamError& e) {
         if (errorCode_ == 0)
-            Fail(errWriteArchive);
+            FailWritingArchive(run, e);
     }
-    if (!run.volumeFile)
+    if (run.useStream)
         return;
     try {
-        if (continueFlag_) {
+        if (continueFlag_ && run.volumeFile) {
             run.volumeFile->Sync();
             run.volumeFile->Close();
-            fs_->SyncFolder(ParentFolder(fs_->AbsolutePath(run.volumeName)));
+            PlaceVolumes(run);
+            RemoveOldVolumesPast(run, run.volume);
         }
-    } catch (const StreamError&) {
-        Fail(errWriteArchive);
+    } catch (const StreamError& e) {
+        FailWritingArchive(run, e);
     }
-    try {
-        run.volumeFile->Close();
-    } catch (const StreamError&) {
-        // The run has already failed or been stopped; its archive is incomplete anyway.
+    if (run.volumeFile) {
+        try {
+            run.volumeFile->Close();
+        } catch (const StreamError&) {
+            // The run has already failed or been stopped; what it wrote goes next.
+        }
+        run.volumeFile.reset();
     }
-    run.volumeFile.reset();
+    DiscardAsideVolumes(run);
 }
 
 }  // namespace arcovelo

@@ -19,6 +19,10 @@ public:
     virtual void ShowWarning(const std::string& text) = 0;
     // Lets the host handle pending messages (painting, clicks) mid-operation.
     virtual void ProcessMessages() = 0;
+    // True when AskForDisk asks a person, who may then change the disk: each
+    // finished volume must be in place before the question. False when the
+    // answers come without one (every volume then stays where it is written).
+    virtual bool AsksPersonForDisks() const { return true; }
 };
 
 // A host that needs no user interface: prompts answer Cancel, errors and
@@ -29,6 +33,7 @@ public:
     void ShowError(const std::string& text) override;
     void ShowWarning(const std::string& text) override;
     void ProcessMessages() override {}
+    bool AsksPersonForDisks() const override { return false; }
 };
 
 }  // namespace arcovelo

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -144,6 +145,23 @@ public:
     // The folder for temporary files.
     virtual std::string TempFolder() = 0;
 
+    // Creates a new file beside `path`, in its folder, under a hidden name of
+    // the aside shape (aside_names.h) for this process, open for writing and
+    // made as Create makes a file; its path in `asidePath`. Throws StreamError.
+    virtual std::unique_ptr<FileStream> CreateAside(const std::string& path, std::string& asidePath) = 0;
+    // Removes from `folder` the aside files whose target `wanted` accepts and
+    // whose process no longer runs: regular files with one link, owned by this
+    // user, never through a link.
+    virtual void RemoveStaleAside(const std::string& folder,
+                                  const std::function<bool(const std::string& target)>& wanted) = 0;
+    // Renames `from` to `to` in the same folder, replacing what `to` named.
+    // The folder's entry is not on stable storage yet (see SyncFolder).
+    // Throws StreamError.
+    virtual void MoveOver(const std::string& from, const std::string& to) = 0;
+    // Removes the file `path` (a link itself, never what it points to);
+    // false when nothing was removed.
+    virtual bool RemoveFile(const std::string& path) = 0;
+
     // Creates one folder whose parent exists. Returns false on failure.
     virtual bool CreateFolder(const std::string& path) = 0;
     // Flushes a folder's entries (new names, renames) to stable storage.
@@ -185,6 +203,10 @@ bool IsPathSeparator(char c);
 // names ignore case, its letters A-Z lowered (the format's rule); elsewhere
 // unchanged.
 std::string StoredName(std::string path);
+
+// The time, in nanoseconds since 1970, that the file system would stamp on a
+// file changed now: the start of the current tick of its coarse clock.
+std::int64_t FileClockNowNs();
 
 // Lets the process hold as many open files as the system allows it (a
 // restore keeps a batch of files open until they are made durable).

@@ -2,6 +2,7 @@
 // file system's bytes, case kept; names sort by their bytes so the same tree
 // always gives the same archive.
 #include "archive_flags.h"
+#include "aside_names.h"
 #include "dosdate.h"
 #include "platform.h"
 
@@ -156,6 +157,9 @@ std::string Join(const std::string& folder, const std::string& name)
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// The text after the last separator of `path`.
+std::string FileNamePart(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
 // True when `path` is absolute and has no ".", ".." or empty part (a
 // trailing separator aside): folding would give it back unchanged.
 bool IsFolded(const std::string& path)
@@ -307,7 +311,7 @@ void RemoveLeftovers(const std::string& folder)
 
 // Creates `prefix` + six random characters with O_EXCL and `flags`, trying
 // new names until one is free; the descriptor, its name in `path`.
-int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& path)
+int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& path, const char* suffix = "")
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static thread_local std::uint64_t state =
@@ -318,6 +322,7 @@ int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& 
             state = state * 6364136223846793005ULL + 1442695040888963407ULL;
             name += letters[(state >> 33) % (sizeof letters - 1)];
         }
+        name += suffix;
         const int fd = ::open(name.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             path = name;
@@ -679,6 +684,52 @@ public:
         return std::make_unique<PosixFileStream>(fd, path);
     }
 
+    std::unique_ptr<FileStream> CreateAside(const std::string& path, std::string& asidePath) override
+    {
+        const std::string folder = ParentFolder(path);
+        const std::string prefix = Join(Shown(folder), AsideNamePrefix(FileNamePart(path), unsigned(::getpid())));
+        // A replaced file's permission bits carry over, so that a private
+        // archive is not readable by others while its successor is written.
+        struct stat old {};
+        const bool replaces = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+        const int fd = CreateNamed(prefix, O_WRONLY, replaces ? 0600 : 0666, asidePath, kAsideNameSuffix);
+        if (fd < 0)
+            ThrowFileError("Cannot create file", path, errno);
+        if (replaces && ::fchmod(fd, old.st_mode & 07777) != 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(asidePath.c_str());
+            ThrowFileError("Cannot create file", path, error);
+        }
+        return std::make_unique<PosixFileStream>(fd, asidePath);
+    }
+
+    void RemoveStaleAside(const std::string& folder,
+                          const std::function<bool(const std::string& target)>& wanted) override
+    {
+        std::vector<std::string> stale;
+        FolderReader reader(folder);
+        reader.ForEach([&](const std::string& name, unsigned char) {
+            std::string target;
+            unsigned long pid = 0;
+            if (ParseAsideName(name, target, pid) && wanted(target) && ProcessGone(long(pid)))
+                stale.push_back(Join(Shown(folder), name));
+        });
+        for (const auto& path : stale) {
+            struct stat st {};
+            if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid())
+                ::unlink(path.c_str());
+        }
+    }
+
+    void MoveOver(const std::string& from, const std::string& to) override
+    {
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            ThrowFileError("Cannot rename file", to, errno);
+    }
+
+    bool RemoveFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
     std::unique_ptr<PendingFile> CreatePending(const std::string& path, bool seenMissing) override
     {
         PosixPendingFile::Plan plan;
@@ -799,6 +850,13 @@ std::string ParentFolder(const std::string& path)
 }
 
 bool IsPathSeparator(char c) { return c == '/'; }
+
+std::int64_t FileClockNowNs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);  // the clock file times are taken from
+    return Nanoseconds(now);
+}
 
 void RaiseOpenFileLimit()
 {

@@ -3,6 +3,7 @@
 // every call gets the long form of its path ("\\?\C:\..."), so neither
 // MAX_PATH nor Win32's trimming of trailing dots and blanks applies. The
 // archive attribute is the file system's own.
+#include "aside_names.h"
 #include "dosdate.h"
 #include "platform.h"
 
@@ -339,7 +340,8 @@ void RemoveLeftovers(const std::string& folder)
 
 // Creates `prefix` + six random characters + ".tmp" as a new file, trying
 // new names until one is free; the handle, its name in `path`.
-HANDLE CreateNamed(const std::string& prefix, DWORD access, DWORD flags, std::string& path)
+HANDLE CreateNamed(const std::string& prefix, DWORD access, DWORD flags, std::string& path,
+                   const char* suffix = ".tmp")
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static thread_local std::uint64_t state = std::uint64_t(::GetCurrentProcessId()) << 32 ^ ::GetTickCount64() ^
@@ -350,7 +352,7 @@ HANDLE CreateNamed(const std::string& prefix, DWORD access, DWORD flags, std::st
             state = state * 6364136223846793005ULL + 1442695040888963407ULL;
             name += letters[(state >> 33) % (sizeof letters - 1)];
         }
-        name += ".tmp";
+        name += suffix;
         const HANDLE handle = ::CreateFileW(LongPath(name).c_str(), access,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                             CREATE_NEW, flags, nullptr);
@@ -657,6 +659,45 @@ public:
         return std::make_unique<WindowsFileStream>(handle, path);
     }
 
+    std::unique_ptr<FileStream> CreateAside(const std::string& path, std::string& asidePath) override
+    {
+        const std::string folder = ParentFolder(path);
+        const std::string name = path.substr(folder.empty() ? 0 : folder.size() + (IsPathSeparator(folder.back()) ? 0 : 1));
+        const std::string prefix = Join(Shown(folder), AsideNamePrefix(name, ::GetCurrentProcessId()));
+        // Normal attributes: the moved file keeps them, and an archive is no
+        // temporary file once it is in place.
+        const HANDLE handle =
+            CreateNamed(prefix, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, asidePath, kAsideNameSuffix);
+        if (handle == INVALID_HANDLE_VALUE)
+            ThrowFileError("Cannot create file", path, ::GetLastError());
+        return std::make_unique<WindowsFileStream>(handle, asidePath);
+    }
+
+    void RemoveStaleAside(const std::string& folder,
+                          const std::function<bool(const std::string& target)>& wanted) override
+    {
+        std::vector<std::string> stale;
+        FindEach(folder, "*" + std::string(kAsideNameSuffix), [&](const WIN32_FIND_DATAW& data) {
+            std::string target;
+            unsigned long pid = 0;
+            const std::string name = Narrow(data.cFileName);
+            const bool plainFile = (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+            if (plainFile && ParseAsideName(name, target, pid) && wanted(target) && ProcessGone(DWORD(pid)))
+                stale.push_back(Join(Shown(folder), name));
+        });
+        for (const auto& path : stale)
+            RemoveLoneFile(path);
+    }
+
+    void MoveOver(const std::string& from, const std::string& to) override
+    {
+        if (!::MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            ThrowFileError("Cannot rename file", to, ::GetLastError());
+    }
+
+    bool RemoveFile(const std::string& path) override { return ::DeleteFileW(LongPath(path).c_str()) != 0; }
+
     std::unique_ptr<PendingFile> CreatePending(const std::string& path, bool seenMissing) override
     {
         WindowsPendingFile::Plan plan;
@@ -710,6 +751,22 @@ public:
     std::unique_ptr<ArchiveFlags> OpenArchiveFlags() override { return std::make_unique<WindowsArchiveAttributes>(); }
 
 private:
+    // Deletes `path` through a handle on the entry itself (never what a
+    // reparse point leads to), and only when it has no other link.
+    static void RemoveLoneFile(const std::string& path)
+    {
+        const HANDLE handle = OpenHandle(path, DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+        if (handle == INVALID_HANDLE_VALUE)
+            return;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (::GetFileInformationByHandle(handle, &info) && info.nNumberOfLinks == 1 &&
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+            FILE_DISPOSITION_INFO disposition{TRUE};
+            ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+        }
+        ::CloseHandle(handle);
+    }
+
     void ForgetLeftoversOnce(const std::string& folder)
     {
         std::lock_guard lock(cleanedMutex_);
@@ -735,6 +792,13 @@ std::shared_ptr<FileSystem> MakeNativeFileSystem(const std::string&) { return st
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Win32 handles have no per-process limit worth raising.
+std::int64_t FileClockNowNs()
+{
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);  // the clock file times are taken from
+    return Nanoseconds(now);
+}
+
 void RaiseOpenFileLimit() {}
 
 std::string ParentFolder(const std::string& path)

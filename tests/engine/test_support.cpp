@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <thread>
 #ifdef _WIN32
 #include <process.h>
 #include <windows.h>
@@ -130,7 +131,7 @@ public:
     std::int64_t Position() override { return inner_->Position(); }
     std::int64_t Size() override { return inner_->Size() + (source_ ? owner_.extraReportedSize : 0); }
     std::int32_t DateStamp() override { return inner_->DateStamp(); }
-    FileIdentity Identity() override { return inner_->Identity(); }
+    FileIdentity Identity() override { return source_ ? owner_.Reported(inner_->Identity()) : inner_->Identity(); }
     void Sync() override
     {
         Check(Op::Sync);
@@ -213,6 +214,20 @@ std::unique_ptr<FileStream> FaultyFileSystem::CreateUnique(const std::string& f,
     return Wrap(std::move(inner), p, false);
 }
 
+std::unique_ptr<FileStream> FaultyFileSystem::CreateAside(const std::string& p, std::string& aside)
+{
+    if (Fails(Op::Create, p))
+        throw StreamError("Cannot create file \"" + p + "\". injected");
+    return Wrap(inner_->CreateAside(p, aside), p, false);
+}
+
+void FaultyFileSystem::MoveOver(const std::string& from, const std::string& to)
+{
+    if (Fails(Op::Rename, to))
+        throw StreamError("Cannot rename file \"" + to + "\". injected");
+    inner_->MoveOver(from, to);
+}
+
 std::unique_ptr<PendingFile> FaultyFileSystem::CreatePending(const std::string& path, bool seenMissing)
 {
     if (Fails(Op::Create, path))
@@ -230,6 +245,13 @@ void FaultyFileSystem::SyncFolder(const std::string& p)
 std::unique_ptr<ArchiveFlags> FaultyFileSystem::OpenArchiveFlags()
 {
     return std::make_unique<FaultyFlags>(inner_->OpenArchiveFlags(), *this);
+}
+
+void LetFileClockTick()
+{
+    const std::int64_t now = FileClockNowNs();
+    while (FileClockNowNs() == now)
+        std::this_thread::yield();
 }
 
 bool FlagIsSet(FileSystem& fs, const std::string& path)

@@ -30,6 +30,10 @@ std::vector<std::uint8_t> TextBytes(std::size_t size);
 void SetMtime(const fs::path& path, std::int64_t seconds);
 std::int64_t Mtime(const fs::path& path);
 long ProcessId();
+// Returns once the clock file times are stamped with has ticked: files written
+// before the call are then older than anything a backup started after it
+// reads (a backup keeps the flag of a file changed in its own first tick).
+void LetFileClockTick();
 // Points the folder for temporary files at `folder`; an empty path restores
 // the system's.
 void UseTempFolder(const fs::path& folder);
@@ -41,7 +45,9 @@ public:
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void ShowWarning(const std::string& text) override { warnings.push_back(text); }
     void ProcessMessages() override { ++yields; }
+    bool AsksPersonForDisks() const override { return asksPerson; }
 
+    bool asksPerson = true;     // false: the answers come without anybody changing disks
     std::vector<bool> answers;  // taken in order; Cancel once they run out
     std::vector<std::string> prompts;
     std::vector<std::string> errors;
@@ -51,7 +57,7 @@ public:
 
 // Wraps a file system; every operation is first offered to `fail`, which
 // answers true to make it fail as the system would.
-enum class Op { OpenRead, Create, CreateTemp, Read, Write, Sync, Close, ClearFlag, Commit, SyncFolder };
+enum class Op { OpenRead, Create, CreateTemp, Read, Write, Sync, Close, ClearFlag, Commit, SyncFolder, Rename };
 class FaultyFileSystem : public FileSystem {
 public:
     explicit FaultyFileSystem(std::shared_ptr<FileSystem> inner) : inner_(std::move(inner)) {}
@@ -61,12 +67,25 @@ public:
     // Added to the sizes a listing reports only, to imitate a file that grows
     // after it was listed.
     std::int64_t listedSizeChange = 0;
+    // Times cut to whole seconds in listings and opened files, as a file
+    // system with a coarse clock keeps them.
+    bool wholeSecondTimes = false;
+    FileIdentity Reported(FileIdentity id) const
+    {
+        if (wholeSecondTimes) {
+            id.mtimeNs -= id.mtimeNs % 1'000'000'000;
+            id.ctimeNs -= id.ctimeNs % 1'000'000'000;
+        }
+        return id;
+    }
 
     FolderListing ListFolder(const std::string& f, const std::string& m, bool sub) override
     {
         FolderListing listing = inner_->ListFolder(f, m, sub);
-        for (auto& file : listing.files)
+        for (auto& file : listing.files) {
+            file.identity = Reported(file.identity);
             file.identity.size += extraReportedSize + listedSizeChange;
+        }
         return listing;
     }
     bool CheckReadable(const std::string& p) override
@@ -86,6 +105,15 @@ public:
     std::unique_ptr<FileStream> Create(const std::string& p) override;
     std::unique_ptr<FileStream> CreateUnique(const std::string& f, const std::string& prefix, std::string& p) override;
     std::unique_ptr<PendingFile> CreatePending(const std::string& p, bool seenMissing) override;
+    // An aside file is offered to `fail` (Create, Write, ...) under the name
+    // it is written for.
+    std::unique_ptr<FileStream> CreateAside(const std::string& p, std::string& aside) override;
+    void RemoveStaleAside(const std::string& f, const std::function<bool(const std::string&)>& wanted) override
+    {
+        inner_->RemoveStaleAside(f, wanted);
+    }
+    void MoveOver(const std::string& from, const std::string& to) override;
+    bool RemoveFile(const std::string& p) override { return inner_->RemoveFile(p); }
     std::string TempFolder() override { return inner_->TempFolder(); }
     bool CreateFolder(const std::string& p) override { return inner_->CreateFolder(p); }
     void SyncFolder(const std::string& p) override;
