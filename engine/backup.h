@@ -239,6 +239,10 @@ private:
     std::int32_t TakeChunk(ReadRun& run, Stream* dest, std::int64_t& output);
     bool WalkRecords(ReadRun& run);
     bool ChangeReadVolume(ReadRun& run, const std::string& record);
+    bool OpenNextVolumeQuietly(ReadRun& run, const std::string& record);
+    std::string ReadRecordName(ReadRun& run);
+    void ReadFileList(ReadRun& run, std::vector<std::string>& list);
+    void CheckRecordAgainstList(ReadRun& run);
     void CloseReadVolume(ReadRun& run);
     void RestoreRecord(ReadRun& run);
     void ContinueRecord(ReadRun& run);

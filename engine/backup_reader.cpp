@@ -10,10 +10,13 @@
 #include "restore_paths.h"
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <future>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace arcovelo {
@@ -203,6 +206,13 @@ struct TBackupFile::ReadRun {
 
     NullStream discard;
     std::vector<ArchiveDamage>* damage = nullptr;
+    // A check compares each record's decoded size with its file-ID list
+    // entry, and the number of records with the header's file count.
+    MemoryStream listText;
+    Stream* checked = &discard;  // where the current record decodes to
+    std::int64_t recordStart = 0;
+    std::int32_t fileRecords = 0;
+    std::unordered_map<std::string, std::deque<std::int64_t>> listedSizes;
     std::int64_t outputLimit = -1;
     int chunk = 0;
 
@@ -385,11 +395,17 @@ bool TBackupFile::WalkRecords(ReadRun& run)
         FinishDestinationFile(run);  // no continuation followed: that file is whole
         if (!continueFlag_)
             return false;
+        if (run.purpose == ReadRun::Purpose::Test)
+            CheckRecordAgainstList(run);
         run.storedName = name;
         run.storedStamp = run.archive->ReadInt32();
         if (run.purpose == ReadRun::Purpose::Test) {
             currentFile_ = name;
-            ReadBlockGroup(run, &run.discard, true);
+            const bool isList = name == format::kFileListName && processedCount_ == 0;
+            run.checked = isList ? static_cast<Stream*>(&run.listText) : &run.discard;
+            run.recordStart = run.checked->Size();
+            run.fileRecords += isList ? 0 : 1;
+            ReadBlockGroup(run, run.checked, true);
             ++processedCount_;
         } else {
             RestoreRecord(run);
@@ -408,13 +424,105 @@ void TBackupFile::CloseReadVolume(ReadRun& run)
 // Follows a volume-change record: asks for the disk (at least once) until the
 // next volume exists or the user cancels, then opens it. Volumes only go
 // forward, so a damaged archive cannot send the reader round in a circle.
+// Opens the volume a volume-change record names when it is already in its
+// place, without asking anybody; false when it is not there.
+bool TBackupFile::OpenNextVolumeQuietly(ReadRun& run, const std::string& record)
+{
+    std::string digits;
+    if (run.useStream || !format::VolumeRecordDigits(record, digits) || std::stoul(digits) != run.volume + 1)
+        ThrowInvalidArchive();
+    const std::string next = format::NextVolumeName(run.archiveName, digits);
+    if (!fs_->FileExists(next))
+        return false;
+    CloseReadVolume(run);
+    run.archiveName = next;
+    run.volume += 1;
+    run.volumeFile = fs_->OpenRead(next);
+    run.volumeReader = std::make_unique<BufferedReader>(*run.volumeFile);
+    run.archive = run.volumeReader.get();
+    return true;
+}
+
+// The next record's name, "" at the end marker or where the archive ends.
+std::string TBackupFile::ReadRecordName(ReadRun& run)
+{
+    while (run.archive->Size() - run.archive->Position() >= 4) {
+        const std::int32_t length = run.archive->ReadInt32();
+        if (length == 0)
+            return "";
+        if (length > 0)
+            return ReadName(run, length, format::kMaxNameLength);
+    }
+    return "";
+}
+
+// The file-ID list, which may begin on the second volume (the first held no
+// more than the header) and may go on over several: read whole from the
+// volumes in place, or not at all.
+void TBackupFile::ReadFileList(ReadRun& run, std::vector<std::string>& list)
+{
+    std::string name = ReadRecordName(run);
+    if (format::IsVolumeRecord(name)) {
+        if (!OpenNextVolumeQuietly(run, name))
+            return;
+        ReadBlockGroup(run, nullptr, false);  // the empty continuation of no file
+        name = ReadRecordName(run);
+    }
+    if (name != format::kFileListName)
+        return;
+    run.archive->ReadInt32();  // the list's own date stamp
+    continueFlag_ = true;
+    MemoryStream text;
+    run.outputLimit = format::kMaxFileListBytes;
+    ReadBlockGroup(run, &text, true);
+    while (errorCode_ == 0 && format::IsVolumeRecord(name = ReadRecordName(run))) {
+        if (!OpenNextVolumeQuietly(run, name))
+            return;
+        ReadBlockGroup(run, &text, true);
+        if (text.Size() > format::kMaxFileListBytes)
+            ThrowInvalidArchive();
+    }
+    if (errorCode_ != 0)
+        ThrowInvalidArchive();
+    list = SplitLines(text.Bytes(), format::kMaxFileListLines);
+}
+
+// A check's look at the record just read whole: the file-ID list's entries
+// are kept, a file's decoded size is compared with its entry.
+void TBackupFile::CheckRecordAgainstList(ReadRun& run)
+{
+    if (run.storedName.empty())
+        return;
+    if (run.checked == &run.listText) {
+        for (const auto& line : SplitLines(run.listText.Bytes(), format::kMaxFileListLines)) {
+            const auto tab = line.rfind('\t');
+            const auto equals = line.find('=', tab == std::string::npos ? 0 : tab);
+            if (tab != std::string::npos && equals != std::string::npos)
+                run.listedSizes[line.substr(0, tab)].push_back(std::strtoll(line.c_str() + equals + 1, nullptr, 10));
+        }
+        run.checked = &run.discard;
+        return;
+    }
+    auto listed = run.listedSizes.find(run.storedName);
+    if (listed == run.listedSizes.end() || listed->second.empty())
+        return;
+    const std::int64_t expected = listed->second.front();
+    listed->second.pop_front();
+    const std::int64_t decoded = run.checked->Size() - run.recordStart;
+    if (decoded != expected)
+        run.damage->push_back({run.storedName, "holds " + std::to_string(decoded) + " bytes, the file-ID list says " +
+                                                   std::to_string(expected)});
+}
+
 bool TBackupFile::ChangeReadVolume(ReadRun& run, const std::string& record)
 {
     std::string digits;
     if (run.useStream || !format::VolumeRecordDigits(record, digits))
         ThrowInvalidArchive();
+    // The writer always goes on with the next number: any other means volumes
+    // swapped, missing or from another archive.
     const unsigned number = static_cast<unsigned>(std::stoul(digits));
-    if (number <= run.volume)
+    if (number != run.volume + 1)
         ThrowInvalidArchive();
     CloseReadVolume(run);
     do {
@@ -477,7 +585,7 @@ void TBackupFile::RestoreRecord(ReadRun& run)
 void TBackupFile::ContinueRecord(ReadRun& run)
 {
     if (run.purpose == ReadRun::Purpose::Test) {
-        ReadBlockGroup(run, &run.discard, true);
+        ReadBlockGroup(run, run.checked, true);
         return;
     }
     if (!run.doRestore || !run.destFile) {
@@ -665,18 +773,8 @@ void TBackupFile::GetArchiveInfo(const std::string& ArchiveName, std::vector<std
     }
     try {
         ReadHeader(run, &Title);
-        const std::int32_t length = run.archive->ReadInt32();
-        if (length > 0 && List != nullptr &&
-            ReadName(run, length, format::kMaxNameLength) == format::kFileListName) {
-            run.archive->ReadInt32();  // the list's own date stamp
-            continueFlag_ = true;
-            MemoryStream text;
-            run.outputLimit = format::kMaxFileListBytes;
-            ReadBlockGroup(run, &text, true);
-            if (errorCode_ != 0)
-                ThrowInvalidArchive();
-            *List = SplitLines(text.Bytes(), format::kMaxFileListLines);
-        }
+        if (List != nullptr)
+            ReadFileList(run, *List);
     } catch (const std::runtime_error&) {
         errorCode_ = errInvalidArchive;
         ReportError();
@@ -753,6 +851,12 @@ bool TBackupFile::TestArchive(const std::string& ArchiveName, std::vector<Archiv
         complete = WalkRecords(run);
         if (!complete)
             damage.push_back({"", "check stopped before the end of the archive"});
+        if (complete) {
+            CheckRecordAgainstList(run);
+            if (run.fileRecords != fileCount_)
+                damage.push_back({"", "the archive holds " + std::to_string(run.fileRecords) +
+                                          " files, its header says " + std::to_string(fileCount_)});
+        }
     } catch (const std::runtime_error& e) {
         if (run.atRecordStart && dynamic_cast<const StreamError*>(&e) != nullptr)
             damage.push_back({"", "the archive ends without its end marker: the backup did not complete"});

@@ -502,6 +502,28 @@ TEST_F(ArchiveInfo, readsTitleCountsAndTheFileList)
     EXPECT_EQ(reader.TotalSize(), 5 + std::int64_t(line.size()) + 2);
 }
 
+// The list may begin on the second volume (at the smallest volume size the
+// first holds just its record's name) and run over several: it comes back whole.
+TEST_F(ArchiveInfo, aFileListSplitOverVolumesIsReadWhole)
+{
+    for (int i = 0; i < 600; ++i)
+        WriteText(src() / ("file-with-a-longer-name-" + std::to_string(i) + ".txt"), "x");
+    engine.SetSaveFileID(true);
+    engine.OnNeedDisk = [](TBackupFile*, std::uint16_t, bool& cont) { cont = true; };
+    for (std::int32_t size : {std::int32_t(20000), std::int32_t(format::kMinVolumeSize)}) {
+        engine.SetMaxSize(size);
+        ASSERT_TRUE(BackupTree());
+        ASSERT_TRUE(fs::exists(root / "a.003")) << size;
+        std::vector<std::string> list;
+        std::string title;
+        TBackupFile reader;
+        reader.GetArchiveInfo(Archive(), &list, title);
+        ASSERT_EQ(list.size(), 600u) << size;
+        EXPECT_EQ(list.back().substr(list.back().size() - 2), "=1") << "the last line is whole";
+        EXPECT_TRUE(codes.empty());
+    }
+}
+
 TEST_F(ArchiveInfo, withoutFileListLeavesTheListUntouched)
 {
     WriteText(src() / "a.txt", "hello");
@@ -612,6 +634,52 @@ TEST_F(Restore, checkFindsEveryDamagedChunkAndPassesASoundArchive)
     EXPECT_FALSE(engine.Restore(Archive("bad.bck"), (root / "dest").string()));
     EXPECT_EQ(codes, (std::vector<int>{6}));
     EXPECT_FALSE(fs::exists(root / "dest" / "a.txt")) << "a damaged file is not put in place";
+}
+
+// Volumes follow each other by number: swapped or missing ones make an
+// invalid archive for the check and for a restore, and what the numbers
+// cannot tell (a three-volume archive whose .003 stands as .002) the check
+// finds against the file-ID list and the header's count.
+TEST_F(Restore, volumesOutOfOrderAndRecordsThatDisagreeAreDamage)
+{
+    WriteBytes(src() / "r.bin", RandomBytes(100000));
+    engine.SetSaveFileID(true);
+    engine.SetMaxSize(40000);
+    engine.OnNeedDisk = [](TBackupFile*, std::uint16_t, bool& cont) { cont = true; };
+    ASSERT_TRUE(BackupTree());
+    ASSERT_TRUE(fs::exists(root / "a.004"));
+    std::vector<ArchiveDamage> damage;
+    ASSERT_TRUE(engine.TestArchive(Archive(), damage));
+
+    fs::rename(root / "a.002", root / "a.tmp");
+    fs::rename(root / "a.003", root / "a.002");
+    fs::rename(root / "a.tmp", root / "a.003");
+    EXPECT_FALSE(engine.TestArchive(Archive(), damage));
+    ASSERT_FALSE(damage.empty());
+    EXPECT_NE(damage.back().what.find("Invalid archive type"), std::string::npos) << damage.back().what;
+    EXPECT_THROW(engine.Restore(Archive(), (root / "dest").string()), ArchiveError);
+    EXPECT_FALSE(fs::exists(root / "dest" / "r.bin"));
+
+    WriteBytes(src() / "r.bin", RandomBytes(90000));
+    ASSERT_TRUE(BackupTree());
+    ASSERT_TRUE(fs::exists(root / "a.003"));
+    ASSERT_FALSE(fs::exists(root / "a.004"));
+    fs::rename(root / "a.003", root / "a.002");
+    damage.clear();
+    EXPECT_FALSE(engine.TestArchive(Archive(), damage));
+    ASSERT_EQ(damage.size(), 1u);
+    EXPECT_EQ(damage[0].file, (src() / "r.bin").string());
+    EXPECT_NE(damage[0].what.find("90000"), std::string::npos) << damage[0].what;
+
+    engine.SetMaxSize(0);
+    ASSERT_TRUE(BackupTree());
+    auto bytes = ReadBytes(Archive());
+    bytes.at(8) = 2;  // the header's file count (empty title, total size, count)
+    WriteBytes(Archive(), bytes);
+    damage.clear();
+    EXPECT_FALSE(engine.TestArchive(Archive(), damage));
+    ASSERT_EQ(damage.size(), 1u);
+    EXPECT_NE(damage[0].what.find("header says 2"), std::string::npos) << damage[0].what;
 }
 
 }  // namespace
