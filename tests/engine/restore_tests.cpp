@@ -290,7 +290,8 @@ TEST_F(Restore, aLaterRecordSeesTheFilesRestoredBeforeIt)
     EXPECT_EQ(engine.ProcessedCount(), 1);
 }
 
-// Each folder that received files is synced once, after its files.
+// Each folder that received files is synced once, after its files, and so is
+// the parent of every folder the restore made, up to the first that existed.
 TEST_F(Restore, eachTouchedFolderIsSyncedOnce)
 {
     for (const char* path : {"a/1", "a/2", "a/3", "b/1"})
@@ -308,7 +309,11 @@ TEST_F(Restore, eachTouchedFolderIsSyncedOnce)
     ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
     std::sort(synced.begin(), synced.end());
     const fs::path below = root / "dest" / Relative(src());
-    EXPECT_EQ(synced, (std::vector<std::string>{(below / "a").string(), (below / "b").string()}));
+    std::vector<std::string> expected{(below / "a").string(), (below / "b").string(), root.string()};
+    for (fs::path made = below; made != root; made = made.parent_path())
+        expected.push_back(made.string());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(synced, expected);
 }
 
 #ifndef _WIN32  // POSIX only
