@@ -94,17 +94,16 @@ bool TBackupFile::AskForDisk(std::uint16_t volume)
 
 std::string FailureDetail(const std::string& path, const std::string& message)
 {
-    const std::string quoted = "\"" + path + "\". ";
-    if (const auto at = message.find(quoted); at != std::string::npos)
-        return path + ": " + message.substr(at + quoted.size());
-    for (const char* generic : {"Stream write error: ", "Stream read error: "}) {
-        const std::string prefix = generic;
-        if (message.compare(0, prefix.size(), prefix) == 0)
-            return path + ": " + message.substr(prefix.size());
+    // Platform failures read `<what> "<path>". <reason>` or `<what>: <reason>`;
+    // the path they name is kept when they name one.
+    const auto quoted = message.rfind("\". ");
+    if (quoted != std::string::npos) {
+        const auto open = message.find('"');
+        const std::string named = open < quoted ? message.substr(open + 1, quoted - open - 1) : path;
+        return named + ": " + message.substr(quoted + 3);
     }
-    if (message.find(path) != std::string::npos)
-        return message;
-    return path + ": " + message;
+    const auto colon = message.find(": ");
+    return path + ": " + (colon == std::string::npos ? message : message.substr(colon + 2));
 }
 
 TPercentage PercentOf(std::int64_t done, std::int64_t total)

@@ -12,7 +12,7 @@ namespace arcovelo {
 TPercentage PercentOf(std::int64_t done, std::int64_t total);
 
 // What a person reads under a failure's message: "PATH: REASON", the reason
-// taken from `message` (a StreamError's text, which may name the path itself).
+// (and the path, when it names one) taken from `message`, a failure's text.
 std::string FailureDetail(const std::string& path, const std::string& message);
 inline std::string FailureDetail(const std::string& path, const std::exception& error)
 {

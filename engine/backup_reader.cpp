@@ -10,6 +10,7 @@
 #include "restore_paths.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -80,24 +81,44 @@ std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes, std:
     return lines;
 }
 
+// The folders a restore made, and why one could not be made.
+struct FolderWork {
+    std::set<std::string>& madeIn;  // the parent of each folder made, to be synced
+    std::string problem;            // "<folder>: <reason>" when one could not be made
+
+    // Makes `folder`, whose parent exists. False, with the reason, on failure.
+    bool Make(FileSystem& fs, const std::string& folder)
+    {
+        errno = 0;
+        if (fs.CreateFolder(folder)) {
+            madeIn.insert(ParentFolder(folder));
+            return true;
+        }
+        const int error = errno;
+        problem = folder + ": " + (error != 0 ? std::strerror(error) : "cannot be created");
+        return false;
+    }
+};
+
 // Creates `folder` and its missing parents, links followed as the system
 // follows them. True when the folder exists afterwards.
-bool ForceFolders(FileSystem& fs, const std::string& folder)
+bool ForceFolders(FileSystem& fs, const std::string& folder, FolderWork& work)
 {
     if (folder.empty() || fs.FolderExists(folder))
         return !folder.empty();
     const std::string parent = ParentFolder(folder);
     if (parent != folder && !parent.empty())
-        ForceFolders(fs, parent);
-    return fs.CreateFolder(folder);
+        ForceFolders(fs, parent, work);
+    return work.Make(fs, folder);
 }
 
 // Creates the folders of `relative` (all but its last part) below `root`
-// (which ends in a separator) one by one, refusing to pass through a link or
-// anything but a folder, so nothing can be written outside `root`. False in
-// `safe` when the path is refused; the result is false when a folder could
-// not be made.
-bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::string& relative, bool& safe)
+// (which ends in a separator) one by one, refusing to pass through a link, so
+// nothing can be written outside `root`. False in `safe` when the path is
+// refused; the result is false when a folder could not be made (a file in the
+// way among them).
+bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::string& relative, bool& safe,
+                        FolderWork& work)
 {
     std::string at = root;
     std::size_t start = 0;
@@ -109,14 +130,17 @@ bool CreateFoldersBelow(FileSystem& fs, const std::string& root, const std::stri
         at += relative.substr(start, slash - start);
         switch (fs.KindOf(at)) {
         case PathKind::Missing:
-            if (!fs.CreateFolder(at))
+            if (!work.Make(fs, at))
                 return false;
             break;
         case PathKind::Folder:
             break;
-        default:
+        case PathKind::Link:
             safe = false;
             return true;
+        default:
+            work.problem = at + ": " + std::strerror(ENOTDIR);
+            return false;
         }
         at += kPathSeparator;
         start = slash + 1;
@@ -186,6 +210,11 @@ struct TBackupFile::ReadRun {
     std::int32_t destStamp = 0;
     bool destComplete = false;
     std::set<std::string> touchedFolders;  // synced once, after their files
+    // Every name this run has put a file at, or will: a later record of the
+    // same run does not replace it (both the name asked for and the file
+    // behind a link).
+    std::unordered_set<std::string> namesWritten;
+    std::string folderProblem;  // why the folder a file needs could not be made
     // Complete files waiting to be made durable together and put in place.
     struct Sealed {
         std::unique_ptr<PendingFile> file;
@@ -557,10 +586,17 @@ void TBackupFile::RestoreRecord(ReadRun& run)
             kind = fs_->KindOf(currentFile_);
         }
     }
+    if (run.doRestore && run.namesWritten.count(currentFile_) != 0) {
+        // Two records that land on one name (a restore without folders): the
+        // first stays, the later one is said, not merged into it.
+        Warn("File \"" + run.storedName + "\" not restored: \"" + currentFile_ +
+             "\" already holds another file of this archive");
+        run.doRestore = false;
+    }
 
     bool safe = destination.safe || currentFile_ != destination.path;
     if (run.doRestore && safe && !PlaceDestination(run, kind, safe)) {
-        Fail(errReadFile);  // a folder it needs cannot be made: nothing restored there is said
+        Fail(errReadFile, run.folderProblem);  // a folder it needs cannot be made: nothing restored there is said
         return;
     }
     if (!run.doRestore) {
@@ -572,9 +608,8 @@ void TBackupFile::RestoreRecord(ReadRun& run)
             throw StreamError("Cannot create file \"" + currentFile_ + "\". Outside the destination folder");
         BeginDestinationFile(run, kind);
         run.destComplete = ReadBlockGroup(run, run.destFile.get(), true);
-        ++processedCount_;
-    } catch (const std::runtime_error&) {
-        Fail(errReadFile);
+    } catch (const std::runtime_error& e) {
+        Fail(errReadFile, FailureDetail(currentFile_, e));
     }
     run.destComplete = run.destComplete && errorCode_ == 0;
     if (run.destFile && OnFileRestored)
@@ -612,6 +647,11 @@ bool TBackupFile::PlaceDestination(ReadRun& run, PathKind kind, bool& safe)
 {
     const std::string& path = currentFile_;
     const std::string parent = ParentFolder(path);
+    FolderWork work{run.touchedFolders, {}};
+    const auto failed = [&] {
+        run.folderProblem = work.problem.empty() ? parent + ": cannot be created" : work.problem;
+        return false;
+    };
     if (!run.folder.empty() && path.compare(0, run.folder.size(), run.folder) == 0) {
         const std::string relative = path.substr(run.folder.size());
         if (!IsPlainRelativePath(relative)) {
@@ -620,8 +660,8 @@ bool TBackupFile::PlaceDestination(ReadRun& run, PathKind kind, bool& safe)
         }
         if (parent != run.lastFolderMade) {
             const std::string root = run.folder.size() > 1 ? run.folder.substr(0, run.folder.size() - 1) : run.folder;
-            if (!ForceFolders(*fs_, root) || !CreateFoldersBelow(*fs_, run.folder, relative, safe))
-                return false;
+            if (!ForceFolders(*fs_, root, work) || !CreateFoldersBelow(*fs_, run.folder, relative, safe, work))
+                return failed();
             if (!safe)
                 return true;
             run.lastFolderMade = parent;
@@ -631,17 +671,27 @@ bool TBackupFile::PlaceDestination(ReadRun& run, PathKind kind, bool& safe)
     }
     if (parent.empty() || parent == run.lastFolderMade)
         return true;
-    if (!ForceFolders(*fs_, parent))
-        return false;
+    if (!ForceFolders(*fs_, parent, work))
+        return failed();
     run.lastFolderMade = parent;
     return true;
 }
 
 // A destination still waiting in the batch is put in place before it is
-// looked at again, so each record sees what the ones before it did.
+// looked at again, and so is one whose name the destination needs as a
+// folder, so each record sees what the ones before it did.
 void TBackupFile::SettlePendingFor(ReadRun& run, const std::string& destination)
 {
-    if (run.filling.Holds(destination) || run.syncing.Holds(destination))
+    if (run.filling.files.empty() && run.syncing.files.empty())
+        return;
+    const auto waits = [&run](const std::string& name) { return run.filling.Holds(name) || run.syncing.Holds(name); };
+    bool needed = waits(destination);
+    for (std::string at = ParentFolder(destination); !needed && !at.empty(); at = ParentFolder(at)) {
+        needed = waits(at);
+        if (ParentFolder(at) == at)
+            break;
+    }
+    if (needed)
         PlaceSealedFiles(run);
 }
 
@@ -652,6 +702,8 @@ void TBackupFile::BeginDestinationFile(ReadRun& run, PathKind kind)
     const bool link = kind == PathKind::Link;
     const std::string target = link ? fs_->ResolveLinks(currentFile_) : currentFile_;
     run.destFile = fs_->CreatePending(target, kind == PathKind::Missing);
+    run.namesWritten.insert(currentFile_);
+    run.namesWritten.insert(target);
     run.destPath = target;
     run.destStamp = run.storedStamp;
     run.destComplete = false;
@@ -673,8 +725,8 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
         run.filling.files.push_back({std::move(file), run.destPath, currentFile_});
         run.filling.names.insert(run.destPath);
         run.filling.names.insert(currentFile_);
-    } catch (const StreamError&) {
-        Fail(errReadFile);
+    } catch (const StreamError& e) {
+        Fail(errReadFile, FailureDetail(run.destPath, e));
     }
     constexpr std::int64_t kBatchBytes = 64LL << 20;
     if (run.filling.files.size() >= run.batchFiles || run.filling.bytes >= kBatchBytes)
@@ -705,16 +757,17 @@ bool TBackupFile::PlaceSyncedBatch(ReadRun& run)
     run.syncing = {};
     try {
         run.syncer.get();
-    } catch (const StreamError&) {
-        Fail(errReadFile);
+    } catch (const StreamError& e) {
+        Fail(errReadFile, FailureDetail(batch.files.empty() ? std::string() : batch.files.front().asked, e));
         return false;
     }
     for (const auto& s : batch.files) {
         try {
             s.file->Place();
             run.touchedFolders.insert(ParentFolder(s.destination));
-        } catch (const StreamError&) {
-            Fail(errReadFile);
+            ++processedCount_;  // counted once it is in place
+        } catch (const StreamError& e) {
+            Fail(errReadFile, FailureDetail(s.asked, e));
         }
     }
     return true;
@@ -746,8 +799,8 @@ void TBackupFile::SyncTouchedFolders(ReadRun& run)
     for (const auto& folder : run.touchedFolders) {
         try {
             fs_->SyncFolder(folder);
-        } catch (const StreamError&) {
-            Fail(errReadFile);
+        } catch (const StreamError& e) {
+            Fail(errReadFile, FailureDetail(folder, e));
         }
     }
     run.touchedFolders.clear();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -285,28 +286,71 @@ private:
 // The process `pid` no longer runs.
 bool ProcessGone(long pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 
-// Hidden temporary files of a restore carry the process's number, so a later
-// restore can tell the leftovers of a killed one from those of a running one.
+// A restore's named temporary file is ".arcovelo-<pid>-<six letters or
+// digits>": the process's number lets a later restore tell the leftovers of a
+// killed one from those of a running one.
+constexpr char kTemporaryStem[] = ".arcovelo-";
+constexpr std::size_t kTemporaryRandomLength = 6;
+
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAsciiAlnum(char c) { return IsAsciiDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
 std::string TemporaryPrefix(const std::string& folder)
 {
-    return Join(Shown(folder), ".arcovelo-" + std::to_string(::getpid()) + "-");
+    return Join(Shown(folder), kTemporaryStem + std::to_string(::getpid()) + "-");
 }
 
-// Removes the restore temporaries in `folder` whose process is gone.
+// The process number in `name` when it has exactly the shape of a restore's
+// temporary name, else 0.
+long TemporaryOwner(const std::string& name)
+{
+    const std::size_t stem = sizeof kTemporaryStem - 1;
+    if (name.compare(0, stem, kTemporaryStem) != 0)
+        return 0;
+    std::size_t at = stem;
+    while (at < name.size() && IsAsciiDigit(name[at]))
+        ++at;
+    const std::size_t digits = at - stem;
+    if (digits == 0 || digits > 9 || name[stem] == '0' || at >= name.size() || name[at] != '-' ||
+        name.size() != at + 1 + kTemporaryRandomLength)
+        return 0;
+    if (!std::all_of(name.begin() + std::ptrdiff_t(at + 1), name.end(), IsAsciiAlnum))
+        return 0;
+    return std::strtol(name.c_str() + stem, nullptr, 10);
+}
+
+// True for what a killed restore of this user left: a regular file (not a
+// link, which is never followed) with no other name, owned by this user.
+bool IsOwnLeftover(int folder, const std::string& name)
+{
+    struct stat st {};
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           st.st_nlink == 1 && st.st_uid == ::geteuid();
+}
+
+// Removes from `folder` the temporary files of restores whose process is
+// gone. Nothing else is touched: not a name of another shape, not another
+// user's file, not a file with other links, nothing through a link.
 void RemoveLeftovers(const std::string& folder)
 {
-    static const std::string prefix = ".arcovelo-";
+    const int fd = ::open(Shown(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;  // an unreadable folder has nothing we could remove
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return;
+    }
     std::vector<std::string> stale;
-    FolderReader reader(folder);
-    reader.ForEach([&](const std::string& name, unsigned char) {
-        if (name.compare(0, prefix.size(), prefix) != 0)
-            return;
-        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-        if (ProcessGone(pid))
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (ProcessGone(TemporaryOwner(name)))
             stale.push_back(name);
-    });
+    }
     for (const auto& name : stale)
-        ::unlink(Join(folder, name).c_str());
+        if (IsOwnLeftover(fd, name))
+            ::unlinkat(fd, name.c_str(), 0);
+    ::closedir(dir);
 }
 
 // Creates `prefix` + six random characters with O_EXCL and `flags`, trying
@@ -318,7 +362,7 @@ int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& 
         std::uint64_t(::getpid()) << 32 ^ std::uint64_t(std::time(nullptr)) ^ std::uint64_t(std::uintptr_t(&path));
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::string name = prefix;
-        for (int i = 0; i < 6; ++i) {
+        for (std::size_t i = 0; i < kTemporaryRandomLength; ++i) {
             state = state * 6364136223846793005ULL + 1442695040888963407ULL;
             name += letters[(state >> 33) % (sizeof letters - 1)];
         }
@@ -335,6 +379,27 @@ int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& 
     return -1;
 }
 
+// The process's file-creation mask, read without changing it where the
+// system tells it.
+mode_t ProcessUmask()
+{
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status) != nullptr)
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found)
+            return static_cast<mode_t>(mask);
+    }
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    const mode_t mask = ::umask(077);
+    ::umask(mask);
+    return mask;
+}
+
 // Unnamed files (O_TMPFILE) can be given a name through /proc only.
 bool CanLinkUnnamedFiles()
 {
@@ -343,7 +408,8 @@ bool CanLinkUnnamedFiles()
 }
 
 // Creates the data file of a restore in `folder`: unnamed where the system
-// allows it, else a hidden temporary name in `path`. -1 and errno on failure.
+// allows it (no other user can reach it), else a hidden temporary name in
+// `path`, private to the user until it is sealed. -1 and errno on failure.
 int CreateDataFile(const std::string& folder, std::string& path)
 {
     path.clear();
@@ -354,7 +420,7 @@ int CreateDataFile(const std::string& folder, std::string& path)
             return fd;
     }
 #endif
-    return CreateNamed(TemporaryPrefix(folder), O_RDWR, 0666, path);
+    return CreateNamed(TemporaryPrefix(folder), O_RDWR, 0600, path);
 }
 
 // Gives the unnamed file `fd` the name `path`: by the descriptor itself where
@@ -419,6 +485,8 @@ public:
             return;  // the destination gets the mode, owner and time it has
         if (plan_.exists)
             KeepOwnerAndMode();
+        else if (!plan_.tempPath.empty() && ::fchmod(fd_, 0666 & ~ProcessUmask()) != 0)
+            Fail(errno);  // a new file gets the mode it would have been created with
         SetTime(fd_, stamp);
         // A large file starts going to storage now; small ones wait for the
         // batch's syncfs, which writes them together (one request each
@@ -485,11 +553,38 @@ private:
         plan_.tempPath.clear();
     }
 
+    // The destination's blocks for `size` bytes, reserved before any of its
+    // bytes change, so that a full disk fails here and leaves the old content
+    // whole. Where the file system cannot reserve without changing the size,
+    // the tail is allocated and taken back on failure. 0, or an errno.
+    static int ReserveSpace(int out, off_t size)
+    {
+        if (size == 0 || ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, size) == 0)
+            return 0;
+        if (errno != EOPNOTSUPP && errno != ENOSYS)
+            return errno;
+        struct stat st {};
+        if (::fstat(out, &st) != 0)
+            return errno;
+        if (st.st_size >= size)
+            return 0;
+        const int error = ::posix_fallocate(out, st.st_size, size - st.st_size);
+        if (error != 0)
+            (void)::ftruncate(out, st.st_size);  // the zeros added are taken back; the old bytes never changed
+        return error;
+    }
+
     void CopyIntoDestination(std::int32_t stamp)
     {
         const int out = ::open(plan_.destination.c_str(), O_WRONLY | O_CLOEXEC);
         if (out < 0)
             Fail(errno);
+        struct stat data {};
+        const int refused = ::fstat(fd_, &data) != 0 ? errno : ReserveSpace(out, data.st_size);
+        if (refused != 0) {
+            ::close(out);
+            Fail(refused);
+        }
         std::vector<char> buffer(1 << 16);
         off_t at = 0;
         bool ok = true;
@@ -795,16 +890,23 @@ public:
         }
     }
 
-    // Each sealed file keeps its descriptor until it is placed: a batch
-    // takes up to a quarter of the descriptors the process may open, and no
-    // more than 4096 files (fewer batches, fewer syncs).
+    // Each sealed file keeps its descriptor until it is placed, and two
+    // batches may wait at once (one filling, one on its way to storage): a
+    // batch takes half of the descriptors still free, less a few for the
+    // archive, folders and the file being written, and no more than 4096
+    // files (fewer batches, fewer syncs).
     std::size_t MaxSealedFiles() override
     {
         constexpr std::size_t kMostSealed = 4096;
+        constexpr std::size_t kKeptFree = 8;
         rlimit limit{};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+            limit.rlim_cur / 4 >= kMostSealed)
             return kMostSealed;
-        return std::clamp<std::size_t>(std::size_t(limit.rlim_cur / 4), 16, kMostSealed);
+        const std::size_t most = std::size_t(limit.rlim_cur);
+        const std::size_t used = OpenDescriptors(most);
+        const std::size_t free = most > used + kKeptFree ? most - used - kKeptFree : 0;
+        return std::max<std::size_t>(free / 2, 1);
     }
 
     std::unique_ptr<ArchiveFlags> OpenArchiveFlags() override
@@ -814,6 +916,15 @@ public:
     }
 
 private:
+    // How many of the descriptors below `limit` are open.
+    static std::size_t OpenDescriptors(std::size_t limit)
+    {
+        std::size_t open = 0;
+        for (std::size_t fd = 0; fd < limit; ++fd)
+            open += ::fcntl(int(fd), F_GETFD) != -1 ? 1 : 0;
+        return open;
+    }
+
     // The first restore into a folder in this process clears what killed
     // restores left there.
     void ForgetLeftoversOnce(const std::string& folder)

@@ -154,6 +154,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 #endif
 
+// A file, then a record that needs the file's name as a folder: the file is
+// written and the later record fails as it would after it, one at a time.
+TEST_F(Hostile, aFileIsInPlaceBeforeALaterRecordNeedsItsNameAsAFolder)
+{
+    ArchiveBuilder().Header(0, 10, 2).Record("/r/a", "first").Record("/r/a/b", "second").End().Save(Archive());
+    engine.SetRestoreFullPath(true);
+    EXPECT_FALSE(engine.Restore(Archive(), dest()));
+    EXPECT_EQ(codes, (std::vector<int>{1}));
+    const fs::path a = jail() / "dest" / "r" / "a";
+    EXPECT_EQ(ReadText(a), "first");
+    EXPECT_EQ(engine.ProcessedCount(), 1);
+    EXPECT_EQ(engine.ErrorDetail(), a.string() + ": Not a directory");
+}
+
 #ifndef _WIN32  // POSIX only
 TEST_F(Hostile, windowsNamesRestoreBelowAFolderButNotToTheirStoredPath)
 {

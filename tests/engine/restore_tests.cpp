@@ -8,9 +8,14 @@
 #include <csignal>
 #include <map>
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sys/syscall.h>
 #endif
 
 namespace arcovelo::test {
@@ -122,6 +127,27 @@ TEST_F(Restore, tenThousandSmallFilesRoundTrip)
         ASSERT_EQ(ReadBytes(root / "out" / Relative(src()) / path), bytes) << path;
 }
 
+#ifndef _WIN32  // POSIX only
+// Batches are sized to the descriptors the process may still open: 300 files
+// restore under a hard limit of 32.
+TEST_F(Restore, aLowOpenFileLimitStillRestoresEveryFile)
+{
+    for (int i = 0; i < 300; ++i)
+        WriteText(src() / ("f" + std::to_string(i)), std::to_string(i));
+    ASSERT_TRUE(BackupTree());
+    const int status = RunInChild([&] {
+        const rlimit limit{32, 32};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return 2;
+        RaiseOpenFileLimit();
+        return engine.Restore(Archive(), (root / "dest").string()) && engine.ProcessedCount() == 300 ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "dest"), fs::directory_iterator()), 300);
+    EXPECT_EQ(ReadText(root / "dest" / "f299"), "299");
+}
+#endif
+
 struct ModeCase {
     TRestoreMode mode;
     const char* destination;  // "missing", "older", "same", "newer"
@@ -180,6 +206,38 @@ TEST_F(Restore, aFolderInTheWayFailsWithCode1AndTheFolderStays)
     EXPECT_TRUE(fs::is_directory(root / "dest" / "f.txt"));
     EXPECT_FALSE(fs::exists(root / "dest" / "g.txt")) << "the restore stops at the failure";
 }
+
+#ifndef _WIN32  // POSIX only
+// A failure names the file and the system's reason: a folder in its place, a
+// link that would lead outside the destination, a file the user may not write.
+TEST_F(Restore, failuresNameTheFileAndTheSystemsReason)
+{
+    WriteText(src() / "f.txt", "x");
+    ASSERT_TRUE(BackupTree());
+    engine.OnError = [](TBackupFile*, int, const std::string&) {};
+    fs::create_directories(root / "folder" / "f.txt");
+    EXPECT_FALSE(engine.Restore(Archive(), (root / "folder").string()));
+    EXPECT_EQ(engine.ErrorDetail(), (root / "folder" / "f.txt").string() + ": Is a directory");
+
+    fs::create_directories(root / "link");
+    fs::create_symlink(root / "elsewhere.txt", root / "link" / "f.txt");
+    EXPECT_FALSE(engine.Restore(Archive(), (root / "link").string()));
+    EXPECT_EQ(engine.ErrorDetail(), (root / "link" / "f.txt").string() + ": Outside the destination folder");
+
+    WriteText(root / "locked" / "f.txt", "read-only");
+    fs::permissions(root / "locked" / "f.txt", fs::perms(0444));
+    const std::string expected = (root / "locked" / "f.txt").string() + ": Permission denied";
+    const int status = RunInChild(
+        [&] {
+            TBackupFile user;
+            user.OnError = [](TBackupFile*, int, const std::string&) {};
+            return !user.Restore(Archive(), (root / "locked").string()) && user.ErrorDetail() == expected ? 0 : 1;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadText(root / "locked" / "f.txt"), "read-only");
+}
+#endif
 
 #ifndef _WIN32  // POSIX only
 // A folder the restore needs but cannot make is a failure (code 1), never
@@ -251,6 +309,73 @@ TEST_F(Restore, replacingAFileKeepsItsModeOwnerAndLinks)
 }
 #endif
 
+#ifdef __linux__
+// A larger file restored over a hard-linked one is copied into it in place:
+// its room is reserved first, so a disk that fills up (here after 1 MiB of
+// the destination's bytes) fails before the old content changes, in both names.
+TEST_F(Restore, aFullDiskLeavesAHardLinkedFileWhole)
+{
+    WriteBytes(src() / "linked", RandomBytes(3000000, 7));
+    ASSERT_TRUE(BackupTree());
+    const fs::path dest = root / "dest";
+    const auto old = RandomBytes(1500000, 8);
+    WriteBytes(dest / "linked", old);
+    fs::create_hard_link(dest / "linked", root / "other-name");
+    const std::string expected = (dest / "linked").string() + ": No space left on device";
+    const int status = RunInChild([&] {
+        if (!RefuseSystemCalls({{SYS_fallocate, ENOSPC}, {SYS_pwrite64, ENOSPC, 3, 1u << 20}}))
+            return 2;
+        engine.OnError = [](TBackupFile*, int, const std::string&) {};
+        const bool ok = engine.Restore(Archive(), dest.string());
+        return !ok && engine.ErrorCode() == errReadFile && engine.ErrorDetail() == expected ? 0 : 1;
+    });
+    if (status == 2)
+        GTEST_SKIP() << "system calls cannot be filtered here";
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadBytes(dest / "linked"), old);
+    EXPECT_EQ(ReadBytes(root / "other-name"), old);
+}
+
+// Where a restore's data file needs a name (no unnamed files here), the name
+// is private to the user until the file is sealed; a new file then gets the
+// mode it would have been created with, a replaced one keeps its own.
+TEST_F(Restore, namedTemporaryFilesArePrivateUntilSealed)
+{
+    WriteText(src() / "fresh", "fresh");
+    WriteText(src() / "shared", "new shared");
+    ASSERT_TRUE(BackupTree());
+    const fs::path dest = root / "dest";
+    WriteText(dest / "shared", "old shared");
+    fs::permissions(dest / "shared", fs::perms(0644));
+    const mode_t mask = umask(022);
+    const int status = RunInChild([&] {
+        if (!RefuseSystemCalls({{SYS_openat, EOPNOTSUPP, 2, 0, std::uint32_t(O_TMPFILE & ~O_DIRECTORY)}}))
+            return 2;
+        int named = 0;
+        int exposed = 0;
+        engine.OnFileRestored = [&](TBackupFile*, std::string&, Stream& data) {
+            const FileIdentity written = dynamic_cast<FileStream&>(data).Identity();
+            for (const auto& entry : fs::directory_iterator(dest)) {
+                struct stat st {};
+                if (lstat(entry.path().c_str(), &st) != 0 || st.st_ino != written.inode)
+                    continue;
+                named += entry.path().filename().string().rfind(".arcovelo-", 0) == 0 ? 1 : 0;
+                exposed += (st.st_mode & 077) != 0 ? 1 : 0;
+            }
+        };
+        return engine.Restore(Archive(), dest.string()) && named == 2 && exposed == 0 ? 0 : 1;
+    });
+    umask(mask);
+    if (status == 2)
+        GTEST_SKIP() << "system calls cannot be filtered here";
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadText(dest / "fresh"), "fresh");
+    EXPECT_EQ(fs::status(dest / "fresh").permissions(), fs::perms(0644));
+    EXPECT_EQ(fs::status(dest / "shared").permissions(), fs::perms(0644));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dest), fs::directory_iterator()), 2);
+}
+#endif
+
 #ifndef _WIN32  // POSIX only
 // A file the user may write, in a folder the user may not, is restored in place.
 TEST_F(Restore, aWritableFileInAFolderThatIsNotIsRestored)
@@ -290,7 +415,39 @@ TEST_F(Restore, aLaterRecordSeesTheFilesRestoredBeforeIt)
     EXPECT_EQ(engine.ProcessedCount(), 1);
 }
 
-// Each folder that received files is synced once, after its files.
+// Two files that land on one name (a restore without folders) are not merged:
+// the first stays, the later one is named in a warning and not counted.
+TEST_F(Restore, aSecondFileForTheSameNameIsWarnedAboutNotMerged)
+{
+    WriteText(src() / "d1" / "same.txt", "first");
+    WriteText(src() / "d2" / "same.txt", "second");
+    ASSERT_TRUE(BackupTree());
+    std::vector<std::string> warnings;
+    engine.OnWarning = [&](TBackupFile*, const std::string& text) { warnings.push_back(text); };
+    ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
+    EXPECT_EQ(ReadText(root / "dest" / "same.txt"), "first");
+    EXPECT_EQ(engine.ProcessedCount(), 1);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find((src() / "d2" / "same.txt").string()), std::string::npos) << warnings[0];
+}
+
+// A file counts as restored once it is in place: one whose placing fails
+// does not.
+TEST_F(Restore, aFileThatCannotBePutInPlaceIsNotCounted)
+{
+    WriteText(src() / "f.txt", "x");
+    ASSERT_TRUE(BackupTree());
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    faulty->fail = [](Op op, const std::string&) { return op == Op::Commit; };
+    engine.SetFileSystem(faulty);
+    engine.OnError = [](TBackupFile*, int, const std::string&) {};
+    EXPECT_FALSE(engine.Restore(Archive(), (root / "dest").string()));
+    EXPECT_EQ(engine.ErrorCode(), errReadFile);
+    EXPECT_EQ(engine.ProcessedCount(), 0);
+}
+
+// Each folder that received files is synced once, after its files, and so is
+// the parent of every folder the restore made, up to the first that existed.
 TEST_F(Restore, eachTouchedFolderIsSyncedOnce)
 {
     for (const char* path : {"a/1", "a/2", "a/3", "b/1"})
@@ -308,7 +465,11 @@ TEST_F(Restore, eachTouchedFolderIsSyncedOnce)
     ASSERT_TRUE(engine.Restore(Archive(), (root / "dest").string()));
     std::sort(synced.begin(), synced.end());
     const fs::path below = root / "dest" / Relative(src());
-    EXPECT_EQ(synced, (std::vector<std::string>{(below / "a").string(), (below / "b").string()}));
+    std::vector<std::string> expected{(below / "a").string(), (below / "b").string(), root.string()};
+    for (fs::path made = below; made != root; made = made.parent_path())
+        expected.push_back(made.string());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(synced, expected);
 }
 
 #ifndef _WIN32  // POSIX only
@@ -346,6 +507,44 @@ TEST_F(Restore, aKilledRestoreLeavesTheOldFileAndNoTemporaryFile)
     EXPECT_FALSE(fs::exists(leftover));
     EXPECT_TRUE(fs::exists(running));
     EXPECT_EQ(ReadBytes(dest / "big.bin"), ReadBytes(src() / "big.bin"));
+}
+#endif
+
+#ifndef _WIN32  // POSIX only
+// Only what a killed restore of this user left goes: a name of exactly the
+// temporary shape, a regular file with one link, owned by the user, never
+// anything through a link.
+TEST_F(Restore, onlyItsOwnLeftoversAreRemoved)
+{
+    WriteText(src() / "f.txt", "new");
+    ASSERT_TRUE(BackupTree());
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string stem = ".arcovelo-" + std::to_string(gone) + "-";
+    const fs::path dest = root / "dest";
+    WriteText(dest / (stem + "a1B2c3"), "left by a killed restore");
+    const std::vector<std::string> kept{".arcovelo-2024-notes.txt", stem + "notes.txt", stem + "a1B2c", stem + "a1B2c3d",
+                                        stem + "linked", stem + "symlnk", stem + "nobody"};
+    for (const auto& name : kept)
+        if (name != stem + "symlnk")
+            WriteText(dest / name, name);
+    fs::create_hard_link(dest / (stem + "linked"), root / "other-name");
+    WriteText(root / "target.txt", "target");
+    fs::remove(dest / (stem + "symlnk"));
+    fs::create_symlink(root / "target.txt", dest / (stem + "symlnk"));
+    if (getuid() == 0)
+        ASSERT_EQ(chown((dest / (stem + "nobody")).c_str(), 65534, 65534), 0);
+    else
+        fs::remove(dest / (stem + "nobody"));
+
+    ASSERT_TRUE(engine.Restore(Archive(), dest.string()));
+    EXPECT_FALSE(fs::exists(dest / (stem + "a1B2c3")));
+    for (const auto& name : kept)
+        EXPECT_TRUE(fs::exists(fs::symlink_status(dest / name)) || (name == stem + "nobody" && getuid() != 0)) << name;
+    EXPECT_EQ(ReadText(root / "target.txt"), "target");
+    EXPECT_EQ(ReadText(dest / "f.txt"), "new");
 }
 #endif
 

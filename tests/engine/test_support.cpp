@@ -18,6 +18,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#ifdef __linux__
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+
+#include <cstddef>
+#endif
 
 namespace arcovelo::test {
 
@@ -279,6 +287,52 @@ int RunInChild(const std::function<int()>& body, bool ordinaryUser)
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+#endif
+
+#ifdef __linux__
+bool RefuseSystemCalls(const std::vector<RefusedCall>& calls)
+{
+#if defined(__x86_64__)
+    constexpr std::uint32_t kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    constexpr std::uint32_t kArch = AUDIT_ARCH_AARCH64;
+#else
+    (void)calls;
+    return false;
+#endif
+#if defined(__x86_64__) || defined(__aarch64__)
+    const auto load = [](std::uint32_t offset) {
+        return sock_filter BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offset);
+    };
+    std::vector<sock_filter> program{load(offsetof(seccomp_data, arch)),
+                                     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+                                     BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    for (const RefusedCall& call : calls) {
+        // Each test that does not hold jumps past the rest of the call's block.
+        std::vector<sock_filter> block{load(offsetof(seccomp_data, nr)),
+                                       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(call.number), 0, 0)};
+        if (call.argument >= 0) {
+            // The low half of a 64-bit argument: these machines are little-endian.
+            block.push_back(load(std::uint32_t(offsetof(seccomp_data, args) + 8 * std::size_t(call.argument))));
+            if (call.bits != 0) {
+                block.push_back(BPF_STMT(BPF_ALU | BPF_AND | BPF_K, call.bits));
+                block.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, call.bits, 0, 0));
+            } else {
+                block.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, call.atLeast, 0, 0));
+            }
+        }
+        block.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (std::uint32_t(call.error) & SECCOMP_RET_DATA)));
+        for (std::size_t i = 0; i < block.size(); ++i)
+            if (BPF_CLASS(block[i].code) == BPF_JMP)
+                block[i].jf = static_cast<std::uint8_t>(block.size() - 1 - i);
+        program.insert(program.end(), block.begin(), block.end());
+    }
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter, 0, 0) == 0;
+#endif
 }
 #endif
 

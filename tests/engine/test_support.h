@@ -142,6 +142,22 @@ bool FlagIsSet(FileSystem& fs, const std::string& path);
 int RunInChild(const std::function<int()>& body, bool ordinaryUser = false);
 #endif
 
+#ifdef __linux__
+// A system call the kernel refuses with `error`: always, or when the low 32
+// bits of its argument `argument` are at least `atLeast`, or (with `bits`)
+// have all of `bits` set.
+struct RefusedCall {
+    long number;
+    int error;
+    int argument = -1;
+    std::uint32_t atLeast = 0;
+    std::uint32_t bits = 0;
+};
+// Makes the calling process refuse `calls` from now on, for good: call it in
+// a child process only. False when this system cannot filter its calls.
+bool RefuseSystemCalls(const std::vector<RefusedCall>& calls);
+#endif
+
 // An archive as the tests see it, parsed without the engine's reader.
 struct ParsedChunk {
     std::int32_t length = 0;
