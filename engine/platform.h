@@ -186,6 +186,15 @@ bool IsPathSeparator(char c);
 // unchanged.
 std::string StoredName(std::string path);
 
+// The form in which the file system compares `path` with other names, so
+// that two names of one file have one form: on Windows its letters
+// upper-cased as the system compares them; elsewhere unchanged.
+#ifdef _WIN32
+std::string ComparedName(const std::string& path);
+#else
+inline std::string ComparedName(const std::string& path) { return path; }
+#endif
+
 // Lets the process hold as many open files as the system allows it (a
 // restore keeps a batch of files open until they are made durable).
 void RaiseOpenFileLimit();
