@@ -575,6 +575,9 @@ private:
     // Room for the new content is taken before its first byte is written, so
     // a disk that is too full leaves the old content whole. (A smaller size
     // is set only at the end: a smaller allocation would cut the file now.)
+    // Where the allocation cannot be asked for, the file is lengthened
+    // instead, which Windows file systems allocate at once; the old bytes
+    // stay as they are either way.
     bool ReserveSpace(HANDLE out)
     {
         LARGE_INTEGER oldSize{};
@@ -585,7 +588,14 @@ private:
             return true;
         FILE_ALLOCATION_INFO reserve{};
         reserve.AllocationSize = newSize;
-        return ::SetFileInformationByHandle(out, FileAllocationInfo, &reserve, sizeof reserve) != 0;
+        if (::SetFileInformationByHandle(out, FileAllocationInfo, &reserve, sizeof reserve))
+            return true;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_CALL_NOT_IMPLEMENTED && error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED &&
+            error != ERROR_INVALID_PARAMETER)
+            return false;
+        return ::SetFilePointerEx(out, newSize, nullptr, FILE_BEGIN) && ::SetEndOfFile(out) &&
+               ::SetFilePointerEx(out, LARGE_INTEGER{}, nullptr, FILE_BEGIN);
     }
 
     void CopyIntoDestination()
