@@ -192,7 +192,7 @@ std::string StoredName(std::string path);
 #ifdef _WIN32
 std::string ComparedName(const std::string& path);
 #else
-inline std::string ComparedName(const std::string& path) { return path; }
+inline const std::string& ComparedName(const std::string& path) { return path; }
 #endif
 
 // Lets the process hold as many open files as the system allows it (a

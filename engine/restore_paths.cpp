@@ -38,15 +38,26 @@ bool IsDeviceName(const std::string& part)
            number == "\u00b2" || number == "\u00b3";
 }
 
+// The length of the UTF-8 sequence that starts with `lead`, 0 when no
+// sequence starts so.
+std::size_t Utf8Length(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    return lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+}
+
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates),
 // the only names that reach Windows as themselves.
 bool IsUtf8(const std::string& text)
 {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                   : lead >= 0xF0 && lead <= 0xF4                 ? 4
-                                                                                  : 0;
+        const std::size_t length = Utf8Length(lead);
         if (length == 0 || i + length > text.size())
             return false;
         unsigned code = length == 1 ? lead : lead & (0x7F >> length);
