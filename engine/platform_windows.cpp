@@ -417,11 +417,26 @@ bool OwnedByThisUser(HANDLE file)
     return ours;
 }
 
+// The open file is the one `path` names itself, not one a link led to: a
+// layer that shows links as plain files (Wine shows POSIX symbolic links so)
+// still names the file it reached.
+bool ReachedDirectly(HANDLE file, const std::string& path)
+{
+    std::wstring reached(32768, L'\0');
+    const DWORD n = ::GetFinalPathNameByHandleW(file, reached.data(), DWORD(reached.size()), FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= reached.size())
+        return false;
+    reached.resize(n);
+    const std::wstring named = LongPath(path);
+    return ::CompareStringOrdinal(reached.c_str(), int(reached.size()), named.c_str(), int(named.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
 // Deletes `path` only when it is what a killed restore leaves: a regular
 // file with one name, owned by this user, reached without following a
-// reparse point. It is deleted through the handle that was checked, so
-// nothing can be swapped in between. A leftover that stays is harmless: the
-// next restore into the folder tries again.
+// reparse point or any other link. It is deleted through the handle that was
+// checked, so nothing can be swapped in between. A leftover that stays is
+// harmless: the next restore into the folder tries again.
 void RemoveLeftover(const std::string& path)
 {
     const HANDLE handle = OpenHandle(path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, OPEN_EXISTING,
@@ -431,7 +446,8 @@ void RemoveLeftover(const std::string& path)
     BY_HANDLE_FILE_INFORMATION info{};
     constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
     if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
-        (info.dwFileAttributes & kNotAFile) == 0 && info.nNumberOfLinks == 1 && OwnedByThisUser(handle)) {
+        (info.dwFileAttributes & kNotAFile) == 0 && info.nNumberOfLinks == 1 && ReachedDirectly(handle, path) &&
+        OwnedByThisUser(handle)) {
         FILE_DISPOSITION_INFO dispose{};
         dispose.DeleteFile = TRUE;
         ::SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose);

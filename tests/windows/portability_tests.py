@@ -164,6 +164,22 @@ def check_names_a_folder_tells_apart(work):
           "Linux archive of names that are not UTF-8 restored by Windows: refused (11), nothing merged")
 
 
+def check_leftovers_behind_links(work):
+    """Wine shows a POSIX symbolic link as a plain file, and deleting it deletes
+    the file it leads to: a link of a leftover's shape is not a leftover."""
+    dest = os.path.join(work, "links")
+    write_files(dest, {b"~arcovelo-4000000000-zzz999.tmp": b"left"})
+    write_files(os.path.join(work, "elsewhere"), {b"victim.txt": b"victim"})
+    os.symlink("../elsewhere/victim.txt", os.path.join(dest, "~arcovelo-4000000000-abc123.tmp"))
+    archive = os.path.join(work, "links.bck")
+    victim = os.path.join(work, "elsewhere", "victim.txt")
+    check(run(True, "backup", "--quiet", archive, os.path.join(work, "zone", "ny.txt")) == 0 and
+          run(True, "restore", "--quiet", "--dest", dest, archive) == 0 and
+          sorted(os.listdir(dest)) == ["ny.txt", "~arcovelo-4000000000-abc123.tmp"] and
+          os.path.exists(victim) and open(victim, "rb").read() == b"victim",
+          "Windows restore removes a leftover but not a link of that shape, nor what it leads to")
+
+
 def check_dates_by_the_rules_of_their_year(work):
     """2005-03-20 15:00 UTC is 10:00 in New York: summer time began on 3 April
     that year, not on the second Sunday of March as today."""
@@ -220,6 +236,7 @@ def main():
         check_windows_command_line(work, src, expected, common)
         check_names_a_folder_tells_apart(work)
         check_dates_by_the_rules_of_their_year(work)
+        check_leftovers_behind_links(work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(f"{results.count(True)} passed, {results.count(False)} failed")
