@@ -206,6 +206,8 @@ private:
                               FolderListing listing);
     void AddExpandedFile(WriteRun& run, FileEntry file);
     void IndexListedFiles(WriteRun& run);
+    void SettleSharedStoredNames(WriteRun& run);
+    bool IsSameFile(const std::string& a, const std::string& b);
     bool IsTheArchive(WriteRun& run, const FileEntry& file);
     void KeepFlaggedFiles(WriteRun& run);
     void TakeSizes(WriteRun& run);

@@ -223,9 +223,9 @@ struct TBackupFile::ReadRun {
     };
     struct Batch {
         std::vector<Sealed> files;
-        std::unordered_set<std::string> names;  // both names of each file
+        std::unordered_set<std::string> names;  // both names of each file, as the file system compares them
         std::int64_t bytes = 0;
-        bool Holds(const std::string& name) const { return names.count(name) != 0; }
+        bool Holds(const std::string& name) const { return names.count(ComparedName(name)) != 0; }
     };
     Batch filling;                 // the files being sealed now
     Batch syncing;                 // the previous batch, made durable by `syncer`
@@ -723,8 +723,8 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
         file->Seal(run.destStamp);
         run.filling.bytes += file->Position();
         run.filling.files.push_back({std::move(file), run.destPath, currentFile_});
-        run.filling.names.insert(run.destPath);
-        run.filling.names.insert(currentFile_);
+        run.filling.names.insert(ComparedName(run.destPath));
+        run.filling.names.insert(ComparedName(currentFile_));
     } catch (const StreamError& e) {
         Fail(errReadFile, FailureDetail(run.destPath, e));
     }

@@ -190,7 +190,7 @@ struct TBackupFile::WriteRun {
         FileIdentity identity;
     };
     std::vector<OldVolume> oldVolumes;
-    std::vector<FileEntry> work;  // absolute names, byte for byte as found
+    std::vector<FileEntry> work;  // absolute names, byte for byte as found (stored as StoredName gives them)
     // One entry's walk never finds a name twice: from the second entry on,
     // every file listed so far, by the hash of its name, its index in `work`.
     bool lookUpSeen = false;
@@ -299,6 +299,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
         }
     }
     decltype(run.seen)().swap(run.seen);  // needed only while expanding
+    SettleSharedStoredNames(run);
     if (backupMode_ == bmIncremental)
         KeepFlaggedFiles(run);
 
@@ -343,7 +344,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
 // not part of it). A plain name that finds no file is said: it was asked for.
 void TBackupFile::ExpandEntry(WriteRun& run, TaskQueue& listings, const std::string& entry)
 {
-    std::string text = StoredName(TrimBlanks(entry));
+    std::string text = TrimBlanks(entry);
     const bool recursive = StripRecursionMarker(text);
     const auto slash = std::find_if(text.rbegin(), text.rend(), IsPathSeparator);
     const std::string folder = text.substr(0, std::size_t(text.rend() - slash));
@@ -371,7 +372,7 @@ std::size_t TBackupFile::ExpandListing(WriteRun& run, TaskQueue& listings, const
     };
     std::vector<Subfolder> subfolders;
     for (const auto& name : listing.folders) {
-        Subfolder sub{StoredName(fs_->AbsolutePath(folder + name)) + kPathSeparator};
+        Subfolder sub{fs_->AbsolutePath(folder + name) + kPathSeparator};
         sub.task = listings.Add([fs = fs_, path = sub.path, mask, out = sub.listing] {
             *out = fs->ListFolder(path, mask, true);
         });
@@ -383,7 +384,7 @@ std::size_t TBackupFile::ExpandListing(WriteRun& run, TaskQueue& listings, const
         found += ExpandListing(run, listings, sub.path, mask, std::move(*sub.listing));
     }
     for (auto& file : listing.files) {
-        file.path = StoredName(fs_->AbsolutePath(folder + file.path));
+        file.path = fs_->AbsolutePath(folder + file.path);
         AddExpandedFile(run, std::move(file));
     }
     return found;
@@ -399,6 +400,50 @@ void TBackupFile::AddExpandedFile(WriteRun& run, FileEntry file)
     if (run.lookUpSeen)
         run.seen.emplace(hash, run.work.size());
     run.work.push_back(std::move(file));
+}
+
+// Names that one stored name stands for: one file reached by names of another
+// case is kept once; two files whose names differ only in case (a folder
+// that tells case apart) are both kept, with their own bytes, and said; two
+// files the system lists under one and the same name (names it cannot
+// translate) cannot be opened each by its own name and are left out, and said.
+void TBackupFile::SettleSharedStoredNames(WriteRun& run)
+{
+    std::unordered_map<std::string, std::size_t> first;  // stored name: its first index in `work`
+    std::vector<char> drop(run.work.size(), 0);
+    bool dropping = false;
+    for (std::size_t i = 0; i < run.work.size(); ++i) {
+        const auto [earlier, fresh] = first.emplace(StoredName(run.work[i].path), i);
+        if (fresh)
+            continue;
+        const std::string& was = run.work[earlier->second].path;
+        const std::string& is = run.work[i].path;
+        if (was == is) {
+            Warn("Files listed under one name \"" + is + "\" cannot be told apart: not backed up");
+            drop[earlier->second] = drop[i] = 1;
+        } else if (IsSameFile(was, is)) {
+            drop[i] = 1;
+        } else {
+            Warn("Files \"" + was + "\" and \"" + is + "\" are both stored as \"" + earlier->first + "\"");
+            continue;
+        }
+        dropping = true;
+    }
+    if (!dropping)
+        return;
+    std::vector<FileEntry> kept;
+    for (std::size_t i = 0; i < run.work.size(); ++i)
+        if (!drop[i])
+            kept.push_back(std::move(run.work[i]));
+    run.work = std::move(kept);
+}
+
+bool TBackupFile::IsSameFile(const std::string& a, const std::string& b)
+{
+    FileIdentity first;
+    FileIdentity second;
+    return fs_->Identify(a, first) && fs_->Identify(b, second) && first.device == second.device &&
+           first.inode == second.inode;
 }
 
 void TBackupFile::IndexListedFiles(WriteRun& run)
@@ -476,7 +521,7 @@ void TBackupFile::TakeSizes(WriteRun& run)
         totalSize_ += found.size;
         if (saveFileID_) {
             const std::int32_t stamp = DosStampFromTime(static_cast<std::time_t>(found.mtimeNs / 1000000000));
-            run.fileList.push_back(name + "\t" + std::to_string(stamp) + "=" + std::to_string(found.size));
+            run.fileList.push_back(StoredName(name) + "\t" + std::to_string(stamp) + "=" + std::to_string(found.size));
         }
     }
 }
@@ -633,7 +678,7 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
         Warn("File \"" + name + "\" vanished before it was backed up");
         return;
     }
-    currentFile_ = isList ? format::kFileListName : name;
+    currentFile_ = isList ? format::kFileListName : StoredName(name);
     try {
         ChangeVolumeBeforeRecord(run, currentFile_);
         if (!continueFlag_)

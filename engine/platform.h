@@ -204,6 +204,15 @@ bool IsPathSeparator(char c);
 // unchanged.
 std::string StoredName(std::string path);
 
+// The form in which the file system compares `path` with other names, so
+// that two names of one file have one form: on Windows its letters
+// upper-cased as the system compares them; elsewhere unchanged.
+#ifdef _WIN32
+std::string ComparedName(const std::string& path);
+#else
+inline const std::string& ComparedName(const std::string& path) { return path; }
+#endif
+
 // The time, in nanoseconds since 1970, that the file system would stamp on a
 // file changed now: the start of the current tick of its coarse clock.
 std::int64_t FileClockNowNs();

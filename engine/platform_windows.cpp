@@ -12,21 +12,28 @@
 #endif
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <set>
 
 namespace arcovelo {
 namespace {
 
+// A name that is not UTF-8 is refused, never given a substitute character:
+// two such names would become one file.
 std::wstring Wide(const std::string& text)
 {
     if (text.empty())
         return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
+    if (n == 0)
+        throw StreamError("The name \"" + text + "\" is not UTF-8");
     std::wstring out(std::size_t(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n);
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), out.data(), n);
     return out;
 }
 
@@ -136,16 +143,34 @@ FileIdentity ListedIdentityOf(const Data& data)
     return id;
 }
 
+// The long form of `path`, or false with ERROR_NO_UNICODE_TRANSLATION as the
+// last error when the name is not UTF-8 (no file has such a name here).
+bool LongPathOf(const std::string& path, std::wstring& out)
+{
+    try {
+        out = LongPath(path);
+        return true;
+    } catch (const StreamError&) {
+        ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+}
+
 // Opens `path` with `access`, every kind of sharing allowed.
 HANDLE OpenHandle(const std::string& path, DWORD access, DWORD disposition, DWORD flags)
 {
-    return ::CreateFileW(LongPath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, disposition, flags, nullptr);
+    std::wstring name;
+    if (!LongPathOf(path, name))
+        return INVALID_HANDLE_VALUE;
+    return ::CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         disposition, flags, nullptr);
 }
 
 bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data)
 {
-    return !path.empty() && ::GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data) != 0;
+    std::wstring name;
+    return !path.empty() && LongPathOf(path, name) &&
+           ::GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
 bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
@@ -276,8 +301,11 @@ template <typename Visit>
 DWORD FindEach(const std::string& folder, const std::string& mask, Visit visit)
 {
     WIN32_FIND_DATAW data;
-    const HANDLE find = ::FindFirstFileExW(LongPath(Join(Shown(folder), mask)).c_str(), FindExInfoBasic, &data,
-                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    std::wstring pattern;
+    if (!LongPathOf(Join(Shown(folder), mask), pattern))
+        return ::GetLastError();
+    const HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH);
     if (find == INVALID_HANDLE_VALUE)
         return ::GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : ::GetLastError();
     do {
@@ -317,6 +345,8 @@ bool ProcessGone(DWORD pid)
 }
 
 const std::string kTemporaryPrefix = "~arcovelo-";
+constexpr std::size_t kTemporaryRandomLength = 6;
+const std::string kTemporarySuffix = ".tmp";
 
 // Temporary files of a restore carry the process's number, so a later restore
 // can tell the leftovers of a killed one from those of a running one.
@@ -325,30 +355,132 @@ std::string TemporaryPrefix(const std::string& folder)
     return Join(Shown(folder), kTemporaryPrefix + std::to_string(::GetCurrentProcessId()) + "-");
 }
 
+bool IsRandomLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+// The process number in `name` when it has exactly the shape CreateNamed
+// gives a restore's temporary file ("~arcovelo-<pid>-xxxxxx.tmp"), else 0.
+DWORD TemporaryOwnerOf(const std::string& name)
+{
+    if (name.compare(0, kTemporaryPrefix.size(), kTemporaryPrefix) != 0)
+        return 0;
+    const std::size_t digits = kTemporaryPrefix.size();
+    std::size_t at = digits;
+    while (at < name.size() && name[at] >= '0' && name[at] <= '9')
+        ++at;
+    if (at == digits || at - digits > 10 || name[digits] == '0' ||
+        name.size() != at + 1 + kTemporaryRandomLength + kTemporarySuffix.size() || name[at] != '-' ||
+        !std::all_of(name.begin() + std::ptrdiff_t(at + 1), name.begin() + std::ptrdiff_t(at + 1 + kTemporaryRandomLength),
+                     IsRandomLetter) ||
+        name.compare(at + 1 + kTemporaryRandomLength, kTemporarySuffix.size(), kTemporarySuffix) != 0)
+        return 0;
+    const unsigned long long pid = std::stoull(name.substr(digits, at - digits));
+    return pid <= 0xFFFFFFFFull ? DWORD(pid) : 0;
+}
+
+// The security identifier `kind` (TokenUser or TokenOwner) of this process's
+// user, or empty.
+std::vector<BYTE> TokenSid(TOKEN_INFORMATION_CLASS kind)
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    DWORD size = 0;
+    ::GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    const bool read = size != 0 && ::GetTokenInformation(token, kind, buffer.data(), size, &size);
+    ::CloseHandle(token);
+    if (!read)
+        return {};
+    const PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                       : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+    const auto* bytes = static_cast<const BYTE*>(sid);
+    return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
+}
+
+bool SameSid(PSID sid, const std::vector<BYTE>& other)
+{
+    return !other.empty() && ::EqualSid(sid, const_cast<BYTE*>(other.data()));
+}
+
+// The open file is owned by this process's user (or by the owner it gives
+// new files); a file system that tells no owner counts as the user's.
+bool OwnedByThisUser(HANDLE file)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                          &descriptor) != ERROR_SUCCESS)
+        return true;
+    static const std::vector<BYTE> user = TokenSid(TokenUser);
+    static const std::vector<BYTE> defaultOwner = TokenSid(TokenOwner);
+    const bool ours = owner == nullptr || SameSid(owner, user) || SameSid(owner, defaultOwner);
+    ::LocalFree(descriptor);
+    return ours;
+}
+
+// The open file is the one `path` names itself, not one a link led to: a
+// layer that shows links as plain files (Wine shows POSIX symbolic links so)
+// still names the file it reached.
+bool ReachedDirectly(HANDLE file, const std::string& path)
+{
+    std::wstring reached(32768, L'\0');
+    const DWORD n = ::GetFinalPathNameByHandleW(file, reached.data(), DWORD(reached.size()), FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= reached.size())
+        return false;
+    reached.resize(n);
+    const std::wstring named = LongPath(path);
+    return ::CompareStringOrdinal(reached.c_str(), int(reached.size()), named.c_str(), int(named.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// Deletes `path` only when it is what a killed restore leaves: a regular
+// file with one name, owned by this user, reached without following a
+// reparse point or any other link. It is deleted through the handle that was
+// checked, so nothing can be swapped in between. A leftover that stays is
+// harmless: the next restore into the folder tries again.
+void RemoveLeftover(const std::string& path)
+{
+    const HANDLE handle = OpenHandle(path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    BY_HANDLE_FILE_INFORMATION info{};
+    constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
+        (info.dwFileAttributes & kNotAFile) == 0 && info.nNumberOfLinks == 1 && ReachedDirectly(handle, path) &&
+        OwnedByThisUser(handle)) {
+        FILE_DISPOSITION_INFO dispose{};
+        dispose.DeleteFile = TRUE;
+        ::SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose);
+    }
+    ::CloseHandle(handle);
+}
+
+// Removes the temporary files of restores whose process is gone.
 void RemoveLeftovers(const std::string& folder)
 {
     std::vector<std::string> stale;
-    FindEach(folder, kTemporaryPrefix + "*", [&](const WIN32_FIND_DATAW& data) {
+    FindEach(folder, kTemporaryPrefix + "*" + kTemporarySuffix, [&](const WIN32_FIND_DATAW& data) {
         const std::string name = Narrow(data.cFileName);
-        const unsigned long pid = std::strtoul(name.c_str() + kTemporaryPrefix.size(), nullptr, 10);
-        if (!IsFolder(data.dwFileAttributes) && pid != 0 && ProcessGone(DWORD(pid)))
+        const DWORD pid = TemporaryOwnerOf(name);
+        if (pid != 0 && !IsFolder(data.dwFileAttributes) && ProcessGone(pid))
             stale.push_back(name);
     });
     for (const auto& name : stale)
-        ::DeleteFileW(LongPath(Join(folder, name)).c_str());
+        RemoveLeftover(Join(folder, name));
 }
 
 // Creates `prefix` + six random characters + ".tmp" as a new file, trying
 // new names until one is free; the handle, its name in `path`.
 HANDLE CreateNamed(const std::string& prefix, DWORD access, DWORD flags, std::string& path,
-                   const char* suffix = ".tmp")
+                   const std::string& suffix = kTemporarySuffix)
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static thread_local std::uint64_t state = std::uint64_t(::GetCurrentProcessId()) << 32 ^ ::GetTickCount64() ^
                                               std::uint64_t(std::uintptr_t(&path));
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::string name = prefix;
-        for (int i = 0; i < 6; ++i) {
+        for (std::size_t i = 0; i < kTemporaryRandomLength; ++i) {
             state = state * 6364136223846793005ULL + 1442695040888963407ULL;
             name += letters[(state >> 33) % (sizeof letters - 1)];
         }
@@ -367,17 +499,25 @@ HANDLE CreateNamed(const std::string& prefix, DWORD access, DWORD flags, std::st
     return INVALID_HANDLE_VALUE;
 }
 
-void SetTime(HANDLE handle, std::int32_t stamp)
+// Gives the open file the last-write time of `stamp` (a stamp that is not a
+// date leaves the time as written) and exactly `attributes`.
+bool SetTimeAndAttributes(HANDLE handle, std::int32_t stamp, DWORD attributes)
 {
+    FILE_BASIC_INFO info{};  // times left 0 are not changed
     std::time_t t = 0;
-    if (!TimeFromDosStamp(stamp, t))
-        return;  // not a date: the file keeps the time it was written at
-    const FILETIME ft = FileTimeOf(t);
-    ::SetFileTime(handle, nullptr, nullptr, &ft);  // a time not kept leaves the content whole
+    if (TimeFromDosStamp(stamp, t)) {
+        const FILETIME ft = FileTimeOf(t);
+        info.LastWriteTime.LowPart = ft.dwLowDateTime;
+        info.LastWriteTime.HighPart = LONG(ft.dwHighDateTime);
+    }
+    info.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info) != 0;
 }
 
-// Attributes a replaced file passes on to its new content.
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// The attributes a restored file gets: a replaced file keeps exactly those it
+// had, a new one is a plain file (with the archive attribute, as any new file).
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // A restored file: written to a hidden temporary file beside its destination
 // and moved over it by Commit, with write-through, once its data are flushed.
@@ -413,11 +553,13 @@ public:
         Place();
     }
 
+    // The temporary file, hidden while it is written, takes the time and the
+    // attributes the restored file is to have.
     void Seal(std::int32_t stamp) override
     {
         stamp_ = stamp;
-        if (!plan_.inPlace)
-            SetTime(handle_, stamp);
+        if (!plan_.inPlace && !SetTimeAndAttributes(handle_, stamp, RestoredAttributes()))
+            Fail(::GetLastError());
     }
 
     void Place() override
@@ -441,9 +583,37 @@ private:
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             Fail(::GetLastError());
         plan_.tempPath.clear();
-        if (plan_.exists && (plan_.oldAttributes & kKeptAttributes) != 0)
-            ::SetFileAttributesW(LongPath(plan_.destination).c_str(),
-                                 (plan_.oldAttributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+    }
+
+    DWORD RestoredAttributes() const
+    {
+        return plan_.exists ? plan_.oldAttributes & kSettableAttributes : FILE_ATTRIBUTE_ARCHIVE;
+    }
+
+    // Room for the new content is taken before its first byte is written, so
+    // a disk that is too full leaves the old content whole. (A smaller size
+    // is set only at the end: a smaller allocation would cut the file now.)
+    // Where the allocation cannot be asked for, the file is lengthened
+    // instead, which Windows file systems allocate at once; the old bytes
+    // stay as they are either way.
+    bool ReserveSpace(HANDLE out)
+    {
+        LARGE_INTEGER oldSize{};
+        LARGE_INTEGER newSize{};
+        if (!::GetFileSizeEx(out, &oldSize) || !::GetFileSizeEx(handle_, &newSize))
+            return false;
+        if (newSize.QuadPart <= oldSize.QuadPart)
+            return true;
+        FILE_ALLOCATION_INFO reserve{};
+        reserve.AllocationSize = newSize;
+        if (::SetFileInformationByHandle(out, FileAllocationInfo, &reserve, sizeof reserve))
+            return true;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_CALL_NOT_IMPLEMENTED && error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED &&
+            error != ERROR_INVALID_PARAMETER)
+            return false;
+        return ::SetFilePointerEx(out, newSize, nullptr, FILE_BEGIN) && ::SetEndOfFile(out) &&
+               ::SetFilePointerEx(out, LARGE_INTEGER{}, nullptr, FILE_BEGIN);
     }
 
     void CopyIntoDestination()
@@ -452,15 +622,13 @@ private:
         if (out == INVALID_HANDLE_VALUE)
             Fail(::GetLastError());
         std::vector<char> buffer(1 << 16);
-        bool ok = ::SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+        bool ok = ReserveSpace(out) && ::SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
         for (DWORD n = 1; ok && n != 0;) {
             DWORD written = 0;
             ok = ::ReadFile(handle_, buffer.data(), DWORD(buffer.size()), &n, nullptr) &&
                  (n == 0 || (::WriteFile(out, buffer.data(), n, &written, nullptr) && written == n));
         }
-        ok = ok && ::SetEndOfFile(out);
-        if (ok)
-            SetTime(out, stamp_);
+        ok = ok && ::SetEndOfFile(out) && SetTimeAndAttributes(out, stamp_, RestoredAttributes());
         ok = ok && ::FlushFileBuffers(out);
         const DWORD error = ::GetLastError();
         ::CloseHandle(out);
@@ -736,7 +904,8 @@ public:
 
     bool CreateFolder(const std::string& path) override
     {
-        return ::CreateDirectoryW(LongPath(path).c_str(), nullptr) ||
+        std::wstring name;
+        return (LongPathOf(path, name) && ::CreateDirectoryW(name.c_str(), nullptr)) ||
                (::GetLastError() == ERROR_ALREADY_EXISTS && FolderExists(path));
     }
 
@@ -818,14 +987,61 @@ std::string StoredName(std::string path)
     return path;
 }
 
+std::string ComparedName(const std::string& path)
+{
+    std::wstring wide;
+    try {
+        wide = Wide(path);
+    } catch (const StreamError&) {
+        return StoredName(path);  // no file has such a name here
+    }
+    ::CharUpperBuffW(wide.data(), DWORD(wide.size()));
+    return Narrow(wide);
+}
+
+namespace {
+
+// The zone's rules for `year`: its bias and daylight-saving dates as they were
+// that year (Windows keeps the changes of each zone's rules), asked of the
+// system once per year.
+bool ZoneRulesOf(int year, TIME_ZONE_INFORMATION& rules)
+{
+    static std::mutex mutex;
+    static std::map<int, TIME_ZONE_INFORMATION> known;
+    std::lock_guard lock(mutex);
+    if (const auto it = known.find(year); it != known.end()) {
+        rules = it->second;
+        return true;
+    }
+    DYNAMIC_TIME_ZONE_INFORMATION zone{};
+    if (year < 1601 || year > 30827 || ::GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID ||
+        !::GetTimeZoneInformationForYear(USHORT(year), &zone, &rules))
+        return false;
+    known.emplace(year, rules);
+    return true;
+}
+
+// `utc` in local time under the rules of the local year (which differs from
+// the UTC year only in the hours around New Year).
+bool LocalSystemTime(const SYSTEMTIME& utc, SYSTEMTIME& here)
+{
+    TIME_ZONE_INFORMATION rules;
+    if (!ZoneRulesOf(utc.wYear, rules) || !::SystemTimeToTzSpecificLocalTime(&rules, &utc, &here))
+        return false;
+    return here.wYear == utc.wYear ||
+           (ZoneRulesOf(here.wYear, rules) && ::SystemTimeToTzSpecificLocalTime(&rules, &utc, &here));
+}
+
+}  // namespace
+
 // Local time under the rules in force at that date (daylight saving time as
-// it was then), as the POSIX build does, not under today's offset.
+// it was then), as the POSIX build does, not under today's rules.
 bool LocalTimeOf(std::time_t t, std::tm& local)
 {
     const FILETIME ft = FileTimeOf(t);
     SYSTEMTIME utc;
     SYSTEMTIME here;
-    if (!::FileTimeToSystemTime(&ft, &utc) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &here))
+    if (!::FileTimeToSystemTime(&ft, &utc) || !LocalSystemTime(utc, here))
         return false;
     local = {};
     local.tm_year = here.wYear - 1900;
@@ -848,9 +1064,11 @@ bool TimeOfLocal(const std::tm& local, std::time_t& t)
     here.wHour = WORD(local.tm_hour);
     here.wMinute = WORD(local.tm_min);
     here.wSecond = WORD(local.tm_sec);
+    TIME_ZONE_INFORMATION rules;
     SYSTEMTIME utc;
     FILETIME ft;
-    if (!::TzSpecificLocalTimeToSystemTime(nullptr, &here, &utc) || !::SystemTimeToFileTime(&utc, &ft))
+    if (!ZoneRulesOf(local.tm_year + 1900, rules) || !::TzSpecificLocalTimeToSystemTime(&rules, &here, &utc) ||
+        !::SystemTimeToFileTime(&utc, &ft))
         return false;
     t = std::time_t(Nanoseconds(ft) / 1000000000);
     return true;

@@ -29,8 +29,50 @@ bool IsDeviceName(const std::string& part)
     for (const char* device : devices)
         if (base == device)
             return true;
-    return base.size() == 4 && (base.rfind("com", 0) == 0 || base.rfind("lpt", 0) == 0) &&
-           std::isdigit(static_cast<unsigned char>(base[3]));
+    if (base.rfind("com", 0) != 0 && base.rfind("lpt", 0) != 0)
+        return false;
+    const std::string number = base.substr(3);
+    // A digit, or one of the superscripts one to three, which Windows takes
+    // for the same devices.
+    return (number.size() == 1 && std::isdigit(static_cast<unsigned char>(number[0]))) || number == "\u00b9" ||
+           number == "\u00b2" || number == "\u00b3";
+}
+
+// The length of the UTF-8 sequence that starts with `lead`, 0 when no
+// sequence starts so.
+std::size_t Utf8Length(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    return lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+}
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates),
+// the only names that reach Windows as themselves.
+bool IsUtf8(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = Utf8Length(lead);
+        if (length == 0 || i + length > text.size())
+            return false;
+        unsigned code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        const unsigned smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
 }
 #endif
 
@@ -43,7 +85,7 @@ bool IsPlainPart(const std::string& part)
         return false;
 #ifdef _WIN32
     if (part.find(':') != std::string::npos || part.back() == '.' || part.back() == ' ' ||
-        IsDeviceName(part))
+        IsDeviceName(part) || !IsUtf8(part))
         return false;
 #endif
     return true;
@@ -53,7 +95,7 @@ bool IsPlainPart(const std::string& part)
 bool IsNativeAbsolute(const std::string& name)
 {
 #ifdef _WIN32
-    return IsWindowsName(name);
+    return IsWindowsName(name) && IsUtf8(name);
 #else
     return !IsWindowsName(name) && !name.empty() && name[0] == '/';
 #endif

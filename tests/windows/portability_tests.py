@@ -29,11 +29,12 @@ def check(ok, what):
     results.append(ok)
 
 
-def run(windows, *args, output=None):
+def run(windows, *args, output=None, zone=None):
     """The program's exit status; its output is appended to `output`."""
     command = [WINE, WINDOWS_CLI] if windows else [LINUX_CLI]
-    result = subprocess.run(command + list(args), env=ENV, capture_output=True, text=True,
-                            stdin=subprocess.DEVNULL)
+    env = ENV if zone is None else dict(ENV, TZ=zone)
+    result = subprocess.run(command + list(args), env=env, capture_output=True, text=True,
+                            stdin=subprocess.DEVNULL, errors="replace")
     if output is not None:
         output.append(result.stdout + result.stderr)
     return result.returncode
@@ -130,6 +131,70 @@ def check_windows_command_line(work, src, expected, common):
           "Windows: a disk prompt without a terminal cancels (3)")
 
 
+def write_files(folder, files):
+    os.makedirs(folder)
+    for name, data in files.items():
+        with open(os.path.join(os.fsencode(folder), name), "wb") as f:
+            f.write(data)
+
+
+def check_names_a_folder_tells_apart(work):
+    """A Linux folder under Wine tells case apart and keeps names that are not
+    UTF-8, which Windows names cannot hold."""
+    twins = os.path.join(work, "twins")
+    write_files(twins, {b"Report.txt": b"UPPER-1", b"report.txt": b"lower-2"})
+    archive = os.path.join(work, "twins.bck")
+    shown = []
+    status = run(True, "backup", "--quiet", archive, twins + "/*.txt", output=shown)
+    kept = sorted(decoded(c) for _, _, c in records(archive)[1:])
+    check(status == 4 and kept == [b"UPPER-1", b"lower-2"] and "Report.txt" in shown[0],
+          "Windows backup of names differing only in case: both files with their own bytes, said (4)")
+
+    odd = os.path.join(work, "odd")
+    write_files(odd, {b"caff\xe8.txt": b"first", b"caff\xe9.txt": b"second"})
+    archive = os.path.join(work, "odd-win.bck")
+    status = run(True, "backup", "--quiet", archive, odd + "/*.txt")
+    check(status == 4 and [decoded(c) for _, _, c in records(archive)[1:]] == [],
+          "Windows backup of names it cannot tell apart: neither stored with the other's bytes (4)")
+    archive = os.path.join(work, "odd-lin.bck")
+    dest = os.path.join(work, "odd-out")
+    os.makedirs(dest)
+    check(run(False, "backup", "--quiet", archive, odd + "/*.txt") == 0 and
+          run(True, "restore", "--quiet", "--dest", dest, archive) == 11 and os.listdir(dest) == [],
+          "Linux archive of names that are not UTF-8 restored by Windows: refused (11), nothing merged")
+
+
+def check_leftovers_behind_links(work):
+    """Wine shows a POSIX symbolic link as a plain file, and deleting it deletes
+    the file it leads to: a link of a leftover's shape is not a leftover."""
+    dest = os.path.join(work, "links")
+    write_files(dest, {b"~arcovelo-4000000000-zzz999.tmp": b"left"})
+    write_files(os.path.join(work, "elsewhere"), {b"victim.txt": b"victim"})
+    os.symlink("../elsewhere/victim.txt", os.path.join(dest, "~arcovelo-4000000000-abc123.tmp"))
+    archive = os.path.join(work, "links.bck")
+    victim = os.path.join(work, "elsewhere", "victim.txt")
+    check(run(True, "backup", "--quiet", archive, os.path.join(work, "zone", "ny.txt")) == 0 and
+          run(True, "restore", "--quiet", "--dest", dest, archive) == 0 and
+          sorted(os.listdir(dest)) == ["ny.txt", "~arcovelo-4000000000-abc123.tmp"] and
+          os.path.exists(victim) and open(victim, "rb").read() == b"victim",
+          "Windows restore removes a leftover but not a link of that shape, nor what it leads to")
+
+
+def check_dates_by_the_rules_of_their_year(work):
+    """2005-03-20 15:00 UTC is 10:00 in New York: summer time began on 3 April
+    that year, not on the second Sunday of March as today."""
+    folder = os.path.join(work, "zone")
+    write_files(folder, {b"ny.txt": b"ny"})
+    os.utime(os.path.join(folder, "ny.txt"), (1111330800, 1111330800))
+    stamps = []
+    for windows in (False, True):
+        archive = os.path.join(work, f"zone-{int(windows)}.bck")
+        run(windows, "backup", "--quiet", "--no-file-list", archive, folder + "/ny.txt", zone="America/New_York")
+        stamps.append(records(archive)[0][1])
+    check(stamps[0] == stamps[1] and (stamps[1] >> 11) & 0x1F == 10,
+          "a New York date of 2005 is stored by the rules of 2005, as the Linux program stores it")
+
+
 def main():
     # Lower case throughout: the Windows build stores, and restores, names lowered.
     work = os.path.join(tempfile.gettempdir(), f"arcovelo-portability-{os.getpid()}")
@@ -169,6 +234,9 @@ def main():
                 check(status == 0 and tree_of(os.path.join(dest, common)) == expected, what + ": bytes and dates")
 
         check_windows_command_line(work, src, expected, common)
+        check_names_a_folder_tells_apart(work)
+        check_dates_by_the_rules_of_their_year(work)
+        check_leftovers_behind_links(work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(f"{results.count(True)} passed, {results.count(False)} failed")

@@ -26,9 +26,59 @@ bool KeepsTheArchiveAttribute(const fs::path& scratch)
     return kept;
 }
 
+// The names of the entries of `folder`, sorted.
+std::vector<std::string> NamesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void PutInt32(std::vector<std::uint8_t>& out, std::int32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(std::uint8_t(std::uint32_t(value) >> (8 * i)));
+}
+
+void PutBytes(std::vector<std::uint8_t>& out, const std::string& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+
+// An archive as another program may have written it: each file a record
+// under its name as given (any bytes, any case), its data one stored chunk.
+std::vector<std::uint8_t> ArchiveOf(const std::vector<std::pair<std::string, std::string>>& files)
+{
+    const std::int32_t stamp = DosStampFromTime(1700000000);
+    std::vector<std::uint8_t> out;
+    PutInt32(out, 0);  // no title
+    PutInt32(out, 0);
+    PutInt32(out, std::int32_t(files.size()));
+    for (const auto& [name, data] : files) {
+        PutInt32(out, std::int32_t(name.size()));
+        PutBytes(out, name);
+        PutInt32(out, stamp);
+        PutBytes(out, std::string("EC2", 4));
+        if (!data.empty()) {
+            PutInt32(out, -std::int32_t(data.size()));
+            PutBytes(out, data);
+        }
+        PutInt32(out, 0);
+    }
+    PutInt32(out, 0);
+    return out;
+}
+
 class Windows : public EngineTest {
 protected:
     std::string Archive() const { return (root / "out.bck").string(); }
+    // Restores `files`, written as an archive by ArchiveOf, into the folder
+    // "dest" by their names alone.
+    bool RestoreArchiveOf(const std::vector<std::pair<std::string, std::string>>& files)
+    {
+        WriteBytes(root / "made.bck", ArchiveOf(files));
+        fs::create_directories(root / "dest");
+        return engine.Restore((root / "made.bck").string(), (root / "dest").string());
+    }
     std::vector<std::string> Backup(const std::vector<std::string>& list)
     {
         EXPECT_TRUE(engine.Backup(list, Archive()));
@@ -122,6 +172,82 @@ TEST_F(Windows, dateStampsFollowTheTimeZoneRulesOfTheirDate)
         ASSERT_TRUE(TimeFromDosStamp(stamp, back));
         EXPECT_EQ(back, t);
     }
+}
+
+// A restored file is not left hidden or temporary as it was written: a new
+// one is a plain file, a replaced one keeps exactly the attributes it had.
+TEST_F(Windows, restoredFilesHaveTheAttributesOfTheFileTheyAreNotOfTheirTemporaryFile)
+{
+    for (const char* name : {"new.txt", "plain.txt", "hidden.txt"})
+        WriteText(root / "src" / name, std::string("archived ") + name);
+    engine.SetSaveFileID(false);
+    Backup({(root / "src" / "*.txt").string()});
+    const fs::path dest = root / "dest";
+    WriteText(dest / "plain.txt", "old");
+    WriteText(dest / "hidden.txt", "old");
+    SetAttributes(dest / "hidden.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    const DWORD plain = AttributesOf(dest / "plain.txt");
+    const DWORD hidden = AttributesOf(dest / "hidden.txt");
+
+    ASSERT_TRUE(engine.Restore(Archive(), dest.string()));
+    EXPECT_EQ(ReadText(dest / "new.txt"), "archived new.txt");
+    EXPECT_EQ(AttributesOf(dest / "new.txt"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(ReadText(dest / "plain.txt"), "archived plain.txt");
+    EXPECT_EQ(AttributesOf(dest / "plain.txt"), plain);
+    EXPECT_EQ(AttributesOf(dest / "hidden.txt"), hidden);
+}
+
+// Names Windows cannot keep as they are stored are refused (code 1), never
+// replaced by another name: bytes that are not UTF-8 (which would become
+// U+FFFD, so that two names made one file) and device names, the
+// superscript digits included.
+TEST_F(Windows, namesWindowsCannotKeepAreRefusedNotSubstituted)
+{
+    for (const std::string name : {"caff\xe8.txt", "com\xc2\xb9.txt", "LPT\xc2\xb3", "com\xc2\xb2"}) {
+        fs::remove_all(root / "dest");
+        EXPECT_FALSE(RestoreArchiveOf({{"c:\\x\\" + name, "first"}, {"c:\\x\\caff\xe9.txt", "second"}})) << name;
+        EXPECT_EQ(engine.ErrorCode(), 1) << name;
+        EXPECT_EQ(NamesIn(root / "dest"), std::vector<std::string>{}) << name;
+    }
+}
+
+// A file written earlier in the same restore counts as existing for the
+// modes, also when a later record names it in another case.
+TEST_F(Windows, restoreModesSeeFilesWrittenEarlierInTheSameRestoreUnderAnotherCase)
+{
+    for (const TRestoreMode mode : {rmNoOverwrite, rmNewer}) {
+        fs::remove_all(root / "dest");
+        engine.SetRestoreMode(mode);
+        ASSERT_TRUE(RestoreArchiveOf({{"c:\\x\\A.txt", "first"}, {"c:\\x\\a.txt", "second"}})) << mode;
+        EXPECT_EQ(engine.ProcessedCount(), 1) << mode;
+        ASSERT_EQ(NamesIn(root / "dest"), std::vector<std::string>{"A.txt"}) << mode;
+        EXPECT_EQ(ReadText(root / "dest" / "A.txt"), "first") << mode;
+    }
+}
+
+// A restore removes the temporary files a killed restore left, and nothing
+// else: not a name of another shape, not a folder, not a file with another
+// name (hard link), not the file of a process still running.
+TEST_F(Windows, restoreRemovesOnlyItsOwnLeftovers)
+{
+    const fs::path dest = root / "dest";
+    const std::string gone = "~arcovelo-4000000000-";  // no process has this number
+    const std::string running = "~arcovelo-" + std::to_string(::GetCurrentProcessId()) + "-";
+    WriteText(dest / (gone + "abc123.tmp"), "leftover");
+    const std::vector<std::string> kept{gone + "XYZ789.tmp", gone + "abcdefg.tmp", gone + "notes.tmp.txt",
+                                        gone + "linked.tmp", running + "abc123.tmp", "keep.txt"};
+    for (const auto& name : kept)
+        if (name != gone + "linked.tmp")
+            WriteText(dest / name, "theirs");
+    ASSERT_TRUE(::CreateHardLinkW((dest / (gone + "linked.tmp")).c_str(), (dest / "keep.txt").c_str(), nullptr));
+    fs::create_directories(dest / (gone + "folder.tmp"));
+
+    ASSERT_TRUE(RestoreArchiveOf({{"c:\\x\\new.txt", "new"}}));
+    std::vector<std::string> expected = kept;
+    expected.push_back(gone + "folder.tmp");
+    expected.push_back("new.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(NamesIn(dest), expected);
 }
 
 }  // namespace
