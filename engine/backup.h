@@ -64,6 +64,8 @@ using TRestoreFileEvent =
     std::function<void(TBackupFile* Sender, std::string& Filename, std::int32_t FA, bool& DoRestore)>;
 using TFileRestoredEvent = std::function<void(TBackupFile* Sender, std::string& Filename, Stream& Stream)>;
 using TBackupErrorEvent = std::function<void(TBackupFile* Sender, int Error, const std::string& ErrString)>;
+// A file Backup has written whole into the archive.
+using TFileWrittenEvent = std::function<void(TBackupFile* Sender, const std::string& Filename)>;
 // Something Backup was asked to take and could not: a folder it cannot read,
 // a path too long to open, a listed file that is not there (any more).
 using TBackupWarningEvent = std::function<void(TBackupFile* Sender, const std::string& Text)>;
@@ -72,7 +74,9 @@ using TBackupWarningEvent = std::function<void(TBackupFile* Sender, const std::s
 // taken; otherwise a file is taken when a pattern of `include` matches it and
 // none of `exclude` does. A pattern is an exact stored name, a mask (* and ?)
 // matched against the whole stored name, or a folder name that takes every
-// name stored below it. Names compare as the platform compares them.
+// name stored below it; a pattern without a separator matches any one file or
+// folder name of the stored path ("*.log", "cache"). Names compare as the
+// platform compares them (restore_selection.h).
 struct TRestoreSelection {
     std::vector<std::string> include;
     std::vector<std::string> exclude;
@@ -162,6 +166,7 @@ public:
     TBackupErrorEvent OnError;
     // Unassigned: the host's ShowWarning.
     TBackupWarningEvent OnWarning;
+    TFileWrittenEvent OnFileWritten;
 
     // --- public, read-only results of the last operation
     std::int32_t FileCount() const { return fileCount_; }

@@ -86,6 +86,20 @@ char SeparatorOf(const std::string& storedName)
 #endif
 }
 
+// True when `mask` matches one of the file and folder names `name` is made of.
+bool AnyPartMatches(const std::string& mask, const std::string& name, char separator)
+{
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = name.find(separator, start);
+        if (MaskMatches(mask, name.substr(start, end == std::string::npos ? std::string::npos : end - start)))
+            return true;
+        if (end == std::string::npos)
+            return false;
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 bool PatternTakes(const std::string& pattern, const std::string& storedName)
@@ -98,6 +112,8 @@ bool PatternTakes(const std::string& pattern, const std::string& storedName)
         mask.pop_back();
     if (mask.empty())
         return false;
+    if (mask.find(separator) == std::string::npos)
+        return AnyPartMatches(mask, name, separator);
     if (MaskMatches(mask, name))
         return true;
     // A folder the name is stored below: each prefix that ends before a separator.

@@ -10,9 +10,11 @@
 
 namespace arcovelo {
 
-// True when `pattern` takes `storedName`: the same name, a mask (* any run of
-// characters, separators included; ? one character) matching the whole name,
-// or either of these matching a folder the name is stored below. Names
+// True when `pattern` takes `storedName`. A pattern without a separator is a
+// file or folder name, or a mask (* any run of characters, ? one character),
+// matched against each name `storedName` is made of: "*.txt", "cache". A
+// pattern with a separator is matched against the whole name (* crossing
+// separators too), or against a folder the name is stored below. Names
 // compare as the platform compares them: bytes on POSIX; on Windows without
 // case (letters A-Z, as names are stored) and with '/' read as '\'. A name
 // written on Windows ("x:\...") is split at '\' on every platform.

@@ -36,6 +36,12 @@ TEST(SelectionRules, namesMasksAndFoldersTakeWhatTheySayAndExclusionsWin)
     EXPECT_TRUE(Takes({{"/x/caf??.txt"}, {}}, "/x/caf\xe9\xff.txt"));
     EXPECT_TRUE(Takes({{"*a*a*a*a*b"}, {}}, "/" + std::string(200, 'a') + "b"));
     EXPECT_FALSE(Takes({{"*a*a*a*a*b"}, {}}, "/" + std::string(200, 'a')));
+    // Without a separator: any one file or folder name of the path.
+    EXPECT_TRUE(Takes({{"report.txt"}, {}}, doc));
+    EXPECT_TRUE(Takes({{"docs"}, {}}, doc));
+    EXPECT_TRUE(Takes({{"d?cs"}, {}}, doc));
+    EXPECT_FALSE(Takes({{"doc"}, {}}, doc));
+    EXPECT_FALSE(Takes({{"ann/docs"}, {}}, doc)) << "with a separator the whole name counts";
     // No include takes everything; an exclusion (name, mask, folder) wins.
     EXPECT_TRUE(Takes({}, doc));
     EXPECT_FALSE(Takes({{}, {"*.txt"}}, doc));
@@ -51,6 +57,7 @@ TEST(SelectionRules, namesWrittenOnWindowsAreSplitAtBackslashes)
     EXPECT_TRUE(PatternTakes("c:\\dati", "c:\\dati\\a.txt"));
     EXPECT_TRUE(PatternTakes("c:\\dati\\", "c:\\dati\\a.txt"));
     EXPECT_FALSE(PatternTakes("c:\\dat", "c:\\dati\\a.txt"));
+    EXPECT_TRUE(PatternTakes("dati", "c:\\dati\\a.txt"));
 }
 
 #ifdef _WIN32
