@@ -184,10 +184,12 @@ TEST_F(Window, widthIsFixedAndHeightStaysWithinLimitsWhileThePagesKeepTheirSize)
     EXPECT_LE(form->PageControl1->geometry().bottom(), form->Panel1->y() - 1) << "the pages' frame stays whole";
     for (QWidget* page : {form->TabSheet1, form->TabSheet2}) {
         form->PageControl1->setCurrentWidget(page);
-        for (const QWidget* c : page->findChildren<QWidget*>())
-            if (c->isVisible())
+        for (const QWidget* c : page->findChildren<QWidget*>()) {
+            if (c->isVisible()) {
                 EXPECT_LE(c->mapTo(form.get(), QPoint(0, c->height())).y(), form->Panel1->y())
                     << c->objectName().toStdString() << ": the status bar covers nothing at the minimum height";
+            }
+        }
     }
 }
 
