@@ -37,7 +37,7 @@ void Dialogs::ShowMessage(QWidget* parent, const QString& text)
         QMessageBox::information(parent, Title(), text);
 }
 
-bool Dialogs::Confirm(QWidget* parent, const QString& text)
+bool Dialogs::Confirm(QWidget* parent, const QString& text, bool defaultNo)
 {
     shown_ << Title() + ": " + text;
     if (scripted_) {
@@ -46,7 +46,14 @@ bool Dialogs::Confirm(QWidget* parent, const QString& text)
             answers_.pop_front();
         return answer;
     }
-    return QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No,
+                                 defaultNo ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+// Enter must not replace an archive by accident: No is the default.
+bool Dialogs::ConfirmReplace(QWidget* parent, const QString& file)
+{
+    return Confirm(parent, "Il file " + file + " esiste già. Vuoi sostituirlo?", true);
 }
 
 bool Dialogs::InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& value)
@@ -104,7 +111,7 @@ bool Dialogs::SaveFile(QWidget* parent, TFileDialogSettings& settings, QString& 
     }
     if (file.isEmpty())
         return false;
-    if (QFileInfo::exists(file) && !Confirm(parent, "Il file " + file + " esiste già. Vuoi sostituirlo?"))
+    if (QFileInfo::exists(file) && !ConfirmReplace(parent, file))
         return false;
     settings.fileName = file;
     return true;
@@ -130,11 +137,12 @@ bool Dialogs::AskForDisk(const QString& text)
                                     QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
-void Dialogs::ShowEngineError(const QString& text)
+void Dialogs::ShowEngineError(const QString& text, const QString& detail)
 {
-    shown_ << "Error: " + text;
+    const QString shown = detail.isEmpty() ? text : text + "\n" + detail;
+    shown_ << "Error: " + shown;
     if (!scripted_)
-        QMessageBox::critical(QApplication::activeWindow(), "Error", text);
+        QMessageBox::critical(QApplication::activeWindow(), "Error", shown);
 }
 
 void Dialogs::StartScript()

@@ -24,7 +24,10 @@ public:
     // Plain message box captioned with the application title, one OK button.
     static void ShowMessage(QWidget* parent, const QString& text);
     // Confirmation box with a question icon, Yes and No; true for Yes.
-    static bool Confirm(QWidget* parent, const QString& text);
+    // Enter answers Yes, or No when `defaultNo`.
+    static bool Confirm(QWidget* parent, const QString& text, bool defaultNo = false);
+    // "Il file ... esiste già. Vuoi sostituirlo?", with No the default answer.
+    static bool ConfirmReplace(QWidget* parent, const QString& file);
     // One-line input box; true for OK, with the edited value in `value`.
     static bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& value);
     // File-open dialog; true when confirmed, the chosen files in `files`.
@@ -35,7 +38,9 @@ public:
     static void ShowError(const QString& text);
     // The engine's boxes: "Information" with OK and Cancel, "Error" with OK.
     static bool AskForDisk(const QString& text);
-    static void ShowEngineError(const QString& text);
+    // The message, and under it what failed (the file and the system's
+    // reason) when `detail` tells it.
+    static void ShowEngineError(const QString& text, const QString& detail = QString());
 
     // The Qt name filter of a stored "label|pattern" filter.
     static QString NameFilter(const QString& filter);
@@ -46,7 +51,8 @@ public:
     static void SetNextAnswer(bool answer);              // Confirm, AskForDisk
     static void SetNextFileNames(const QStringList& files);  // empty list = Cancel
     static void SetNextInput(const QString& value, bool ok = true);
-    // Every box shown, as "caption: text", in order.
+    // Every box shown, as "caption: text", in order; an error's detail
+    // follows its message on a line of its own.
     static const QStringList& Shown();
     static void ClearShown();
 

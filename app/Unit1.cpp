@@ -21,8 +21,14 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QSet>
+#include <QShortcut>
 #include <QTabWidget>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -32,12 +38,21 @@ QString WindowText(const std::string& text) { return QFile::decodeName(QByteArra
 
 // The engine's boxes are the window's message boxes; between chunks the
 // window's pending messages are dispatched, which is how "Chiudi" arrives.
+// An error box says what failed under the message: the file and the
+// system's reason, as the engine knows them.
 class QtBackupHost : public arcovelo::BackupHost {
 public:
+    explicit QtBackupHost(const TBackupFile& engine) : engine_(engine) {}
     bool AskForDisk(const std::string& text) override { return Dialogs::AskForDisk(QString::fromStdString(text)); }
-    void ShowError(const std::string& text) override { Dialogs::ShowEngineError(QString::fromStdString(text)); }
+    void ShowError(const std::string& text) override
+    {
+        Dialogs::ShowEngineError(QString::fromStdString(text), WindowText(engine_.ErrorDetail()));
+    }
     void ShowWarning(const std::string& text) override { Dialogs::ShowMessage(nullptr, WindowText(text)); }
     void ProcessMessages() override { QCoreApplication::processEvents(); }
+
+private:
+    const TBackupFile& engine_;
 };
 
 std::string EnginePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
@@ -97,6 +112,44 @@ QString ContentsLine(const QString& entry)
            entry.mid(equals + 1) + " bytes";
 }
 
+// The stored name and the size of a file-ID list entry "path<TAB>stamp=size".
+std::string StoredNameOf(const std::string& entry)
+{
+    const auto tab = entry.rfind('\t');
+    return tab == std::string::npos ? entry : entry.substr(0, tab);
+}
+
+std::int64_t StoredSizeOf(const std::string& entry)
+{
+    const auto tab = entry.rfind('\t');
+    const auto equals = tab == std::string::npos ? std::string::npos : entry.find('=', tab);
+    return equals == std::string::npos ? 0 : std::strtoll(entry.c_str() + equals + 1, nullptr, 10);
+}
+
+// The files an entry of the Backup list stands for, found as a backup finds
+// them: a name, a mask, and with " /s" the subfolders recursion may enter.
+QStringList FilesOfEntry(arcovelo::FileSystem& files, const QString& entry)
+{
+    static const QRegularExpression recursion("\\s+/[sS]$");
+    QString text = entry.trimmed();
+    const bool recursive = text.contains(recursion);
+    text.remove(recursion);
+    const auto slash = text.lastIndexOf('/') + 1;
+    const std::string mask = EnginePath(text.mid(slash));
+    QStringList found;
+    std::vector<std::string> folders{EnginePath(text.left(slash))};
+    while (!folders.empty()) {
+        const std::string folder = folders.back();
+        folders.pop_back();
+        const arcovelo::FolderListing listing = files.ListFolder(folder, mask, recursive);
+        for (const auto& file : listing.files)
+            found << WindowPath(folder + file.path);
+        for (auto name = listing.folders.rbegin(); name != listing.folders.rend(); ++name)
+            folders.push_back(folder + *name + "/");
+    }
+    return found;
+}
+
 // The list entries for what a file manager dropped: a file by its path, a
 // folder as every file in it and its subfolders.
 QStringList DroppedEntries(const QMimeData* data)
@@ -130,13 +183,39 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
 {
     CreateControls();
     SetUpComponents();
-    Backupfile1.SetHost(std::make_shared<QtBackupHost>());
+    Backupfile1.SetHost(std::make_shared<QtBackupHost>(Backupfile1));
     for (auto* edit : findChildren<TFlatEdit*>())
         edit->Loaded();
     for (auto* list : findChildren<TFlatListBox*>())
         list->Loaded();
     FileListBox->setAcceptDrops(true);
     FileListBox->installEventFilter(this);
+    FileListBox->SetExtendedSelect(true);
+    mefiles->SetExtendedSelect(true);
+    mefiles->OnSelectionChange = [this](QObject*) { ShowSelectedCount(); };
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (!Busy() && !FlatEdit1->text().isEmpty())
+            ShowSelectedCount();
+    });
+    AddPageShortcuts();
+}
+
+// Ctrl+Tab and Ctrl+PageDown show the next page, Ctrl+Shift+Tab and
+// Ctrl+PageUp the previous one, whatever control has the focus.
+void TForm1::AddPageShortcuts()
+{
+    const auto turn = [this](int by) {
+        const int count = PageControl1->count();
+        PageControl1->setCurrentIndex((PageControl1->currentIndex() + by + count) % count);
+    };
+    const std::pair<QKeyCombination, int> keys[] = {{Qt::CTRL | Qt::Key_Tab, 1},
+                                                    {Qt::CTRL | Qt::Key_PageDown, 1},
+                                                    {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, -1},
+                                                    {Qt::CTRL | Qt::Key_PageUp, -1}};
+    for (const auto& [key, by] : keys) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        connect(shortcut, &QShortcut::activated, this, [turn, by = by] { turn(by); });
+    }
 }
 
 TForm1::~TForm1() = default;
@@ -149,21 +228,18 @@ void TForm1::showEvent(QShowEvent* e)
     if (shownOnce_)
         return;  // restored from the task bar: what the user chose stays
     shownOnce_ = true;
-    KeepButtonsAboveTheStatusBar();
+    KeepThePagesAboveTheStatusBar();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     FormShow();
 }
 
-// The status bar never covers a button: the smallest height leaves room for
-// it below the lowest one (measured once the pages are laid out).
-void TForm1::KeepButtonsAboveTheStatusBar()
+// The status bar never covers the pages: the smallest height leaves room for
+// it below the page area, which keeps its size, so every control and frame
+// of either page stays whole.
+void TForm1::KeepThePagesAboveTheStatusBar()
 {
-    int lowest = 0;
-    for (const TFlatButton* button : findChildren<TFlatButton*>())
-        if (button->isVisible())
-            lowest = std::max(lowest, button->mapTo(this, QPoint(0, button->height())).y());
-    setMinimumHeight(std::max(kMinClientHeight, lowest + Panel1->height()));
+    setMinimumHeight(std::max(kMinClientHeight, PageControl1->geometry().bottom() + 1 + Panel1->height()));
 }
 
 // Files and folders dropped from a file manager join the list like chosen
@@ -173,26 +249,27 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != FileListBox || Busy())
         return QWidget::eventFilter(watched, event);
+    // A drop is always a copy, whatever the source proposes: a file manager
+    // that is told "moved" may treat the files as handed over.
     switch (event->type()) {
-    case QEvent::DragEnter: {
-        auto* drag = static_cast<QDragEnterEvent*>(event);
-        if (!DroppedEntries(drag->mimeData()).isEmpty())
-            drag->acceptProposedAction();
-        return true;
-    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
-        AddEntries(DroppedEntries(drop->mimeData()));
-        drop->acceptProposedAction();
+        if (!(drop->possibleActions() & Qt::CopyAction) || DroppedEntries(drop->mimeData()).isEmpty()) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        if (event->type() == QEvent::Drop)
+            AddEntries(DroppedEntries(drop->mimeData()));
         return true;
     }
     case QEvent::KeyPress:
         if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Delete)
             return false;
-        for (int i = FileListBox->Items().Count() - 1; i >= 0; --i)
-            if (FileListBox->Selected(i))
-                FileListBox->Items().Delete(i);
-        ShowSelectedCount();
+        DeleteSelectedEntries();
         return true;
     default:
         return false;
@@ -206,6 +283,16 @@ void TForm1::AddEntries(const QStringList& entries)
     for (const QString& entry : entries)
         if (FileListBox->Items().IndexOf(entry) < 0)
             FileListBox->Items().Add(entry);
+    ShowSelectedCount();
+}
+
+void TForm1::DeleteSelectedEntries()
+{
+    QStringList kept;
+    for (int i = 0; i < FileListBox->Items().Count(); ++i)
+        if (!FileListBox->Selected(i))
+            kept << FileListBox->Items()[i];
+    FileListBox->Items().Assign(kept);
     ShowSelectedCount();
 }
 
@@ -271,7 +358,40 @@ void TForm1::Button1Click(QObject*)
 
 void TForm1::ShowSelectedCount()
 {
-    FlatEdit1->setText(QString::number(FileListBox->Items().Count()) + " file(s) selezionati");
+    const int count = PageControl1->currentWidget() == TabSheet2 ? RestoreFileCount() : BackupFileCount();
+    FlatEdit1->setText(QString::number(count) + " file(s) selezionati");
+}
+
+// A file named by two entries (a file and its folder) counts once.
+int TForm1::BackupFileCount()
+{
+    QSet<QString> files;
+    for (const QString& entry : FileListBox->Items().List()) {
+        auto known = entryFiles_.find(entry);
+        if (known == entryFiles_.end())
+            known = entryFiles_.insert(entry, FilesOfEntry(Backupfile1.Files(), entry));
+        for (const QString& file : *known)
+            files.insert(file);
+    }
+    return static_cast<int>(files.size());
+}
+
+// The selected rows, or with none the whole archive shown.
+int TForm1::RestoreFileCount() const
+{
+    const int selected = static_cast<int>(SelectedStoredNames().size());
+    if (selected > 0)
+        return selected;
+    return shownFileCount_;
+}
+
+std::vector<std::string> TForm1::SelectedStoredNames() const
+{
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < storedNames_.size(); ++i)
+        if (mefiles->Selected(static_cast<int>(i)))
+            names.push_back(storedNames_[i]);
+    return names;
 }
 
 void TForm1::Button5Click(QObject*)
@@ -279,6 +399,7 @@ void TForm1::Button5Click(QObject*)
     if (Busy())
         return;
     FileListBox->Items().Clear();
+    entryFiles_.clear();
     ShowSelectedCount();
 }
 
@@ -317,7 +438,10 @@ void TForm1::Button2Click(QObject*)
     for (const QString& entry : FileListBox->Items().List())
         entries.push_back(EnginePath(entry));
     WarningCollector warnings(Backupfile1);
+    gauge_ = GaugeScale{};
+    gauge_.listFirst = Backupfile1.SaveFileID();
     const bool ok = RunShowingProgress([&] { return Backupfile1.Backup(entries, EnginePath(archive)); });
+    entryFiles_.clear();  // what the entries stand for is found again
     if (!warnings.texts.isEmpty())
         Dialogs::ShowMessage(this, WarningsText(warnings.texts));
     if (ok)
@@ -336,9 +460,27 @@ void TForm1::Backupfile1Progress(TBackupFile*, const std::string& Filename, arco
 {
     if (Filename.empty() && Percent >= 100)
         return;
-    progressbar1->SetProgress(Percent);
+    progressbar1->SetProgress(GaugePercent(Filename));
     const QFontMetrics metrics(FlatEdit1->font());
     FlatEdit1->setText(metrics.elidedText(WindowPath(Filename), Qt::ElideMiddle, FlatEdit1->width() - 8));
+}
+
+int TForm1::GaugePercent(const std::string& fileName)
+{
+    const std::int64_t done = Backupfile1.BytesProcessed();
+    if (gauge_.listFirst) {
+        if (gauge_.listName.empty())
+            gauge_.listName = fileName;
+        if (fileName == gauge_.listName) {
+            gauge_.listBytes = done;
+            return 0;
+        }
+        gauge_.listFirst = false;  // the list is written: the files follow
+    }
+    const std::int64_t total = (gauge_.total >= 0 ? gauge_.total : Backupfile1.TotalSize()) - gauge_.listBytes;
+    if (total <= 0)
+        return 0;
+    return static_cast<int>(std::clamp<std::int64_t>((done - gauge_.listBytes) * 100 / total, 0, 100));
 }
 
 // Runs a backup or a restore with the gauge shown. A completed run leaves it
@@ -377,23 +519,31 @@ void TForm1::edit2Click(QObject* Sender)
 void TForm1::FileListBox1Click(QObject*)
 {
     std::vector<std::string> list;
+    storedNames_.clear();
+    storedSizes_.clear();
+    shownFileCount_ = 0;
     mefiles->Items().Clear();
     std::string title;
     Backupfile1.GetArchiveInfo(EnginePath(OpenDialog.fileName), &list, title);
     edit2->setText(QString::fromStdString(title));
     if (edit2->text().isEmpty()) {
         Edit1->setText(QString());
+        ShowSelectedCount();
         return;
     }
+    shownFileCount_ = Backupfile1.FileCount();
     Edit1->setText(QString::number(Backupfile1.FileCount()) + " files, " +
                    QString::number(RoundHalfEven(double(Backupfile1.TotalSize()) / 1024)) + " KB totali");
     QStringList lines;
-    for (const std::string& entry : list)
+    for (const std::string& entry : list) {
         lines << ContentsLine(WindowPath(entry));
+        storedNames_.push_back(StoredNameOf(entry));
+        storedSizes_.push_back(StoredSizeOf(entry));
+    }
     if (lines.isEmpty())
         lines << "Nessuna informazione estesa dei files per questo archivio.";
-    for (const QString& line : lines)
-        mefiles->Items().Add(line);
+    mefiles->Items().Assign(lines);
+    ShowSelectedCount();
 }
 
 void TForm1::rbOrigpath_oldClick(QObject*)
@@ -416,11 +566,23 @@ void TForm1::Button3Click(QObject*)
         destination = BlankTrimmed(EdPath->text());
     }
     Backupfile1.SetRestoreFullPath(CbFullPath->isEnabled() && CbFullPath->Checked());
+    // The rows selected in the contents list, or with none the whole archive.
+    const std::vector<std::string> selected = SelectedStoredNames();
+    gauge_ = GaugeScale{};
+    if (!storedSizes_.empty()) {
+        gauge_.total = 0;
+        for (std::size_t i = 0; i < storedSizes_.size(); ++i)
+            if (selected.empty() || mefiles->Selected(static_cast<int>(i)))
+                gauge_.total += storedSizes_[i];
+    }
+    Backupfile1.SetSelection(arcovelo::TRestoreSelection{selected, {}});
     const bool ok =
         RunShowingProgress([&] { return Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination)); });
+    Backupfile1.SetSelection({});
+    const auto total = selected.empty() ? Backupfile1.FileCount() : static_cast<std::int32_t>(selected.size());
     if (ok)
         Dialogs::ShowMessage(this, "Ripristino completato, " + QString::number(Backupfile1.ProcessedCount()) +
-                                       " files di " + QString::number(Backupfile1.FileCount()) + " ripristinato.");
+                                       " files di " + QString::number(total) + " ripristinato.");
     else
         Dialogs::ShowMessage(this, "Ripristino impossibile.");
     CloseIfPending();

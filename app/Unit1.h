@@ -6,10 +6,15 @@
 #include "Dialogs.h"
 #include "backup.h"
 
+#include <QHash>
+#include <QStringList>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -127,11 +132,35 @@ private:
     bool Busy() const { return Backupfile1.Busy(); }
     // A close asked for during an operation happens once it has returned.
     void CloseIfPending();
+    // "N file(s) selezionati" for the page in view: the files the Backup
+    // list stands for, or those "&Esegue ripristino" would restore.
     void ShowSelectedCount();
+    int BackupFileCount();
+    int RestoreFileCount() const;
     void AddEntries(const QStringList& entries);
-    void KeepButtonsAboveTheStatusBar();
+    void DeleteSelectedEntries();
+    void AddPageShortcuts();
+    void KeepThePagesAboveTheStatusBar();
     bool RunShowingProgress(const std::function<bool()>& operation);
+    // The stored names of the rows selected in the contents list.
+    std::vector<std::string> SelectedStoredNames() const;
+    // The gauge's percentage for the engine's progress now.
+    int GaugePercent(const std::string& fileName);
 
     bool shownOnce_ = false;
     bool closePending_ = false;
+    // The files each entry of the Backup list stands for, found when it was added.
+    QHash<QString, QStringList> entryFiles_;
+    // The file-ID list of the archive shown: stored names and sizes, row by row.
+    std::vector<std::string> storedNames_;
+    std::vector<std::int64_t> storedSizes_;
+    std::int32_t shownFileCount_ = 0;
+    // The gauge counts the files' bytes. The engine also counts the file-ID
+    // list, which a backup writes as its first record: its bytes are left out.
+    struct GaugeScale {
+        bool listFirst = false;  // a backup's first record is the file-ID list
+        std::string listName;
+        std::int64_t listBytes = 0;
+        std::int64_t total = -1;  // a restore's files; -1: the engine's total
+    } gauge_;
 };

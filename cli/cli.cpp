@@ -3,12 +3,14 @@
 #include "backup.h"
 #include "dosdate.h"
 #include "format.h"
+#include "json.h"
 #include "terminal.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <ctime>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -19,9 +21,12 @@ namespace {
 const char* const kStatusText =
     "ENTRY is a file name or a mask (* and ?), optionally followed by \" /s\" to take\n"
     "the matching files of every subfolder too. ARCHIVE is the first volume (.bck).\n"
+    "NAME (restore, compare) is a stored name as list shows it, a mask or a folder;\n"
+    "one without a / matches any one file or folder name in the path.\n"
     "Exit status: 0 success, 1 failure, 2 bad usage, 3 cancelled (also by Ctrl-C),\n"
     "4 the archive was written but something asked for could not be taken (each is\n"
-    "named on stderr), 10 + the engine's error code when it reported one.\n";
+    "named on stderr), 10 + the engine's error code when it reported one; compare:\n"
+    "0 every file the same, 1 one differs or is missing.\n";
 
 // The volume size: 0 (one volume) or enough for a chunk.
 std::string CheckVolumeSize(const std::string& text)
@@ -71,6 +76,12 @@ struct Request {
     std::string mode = "all";
     bool yes = false;
     bool quiet = false;
+    bool verbose = false;
+    std::vector<std::string> names;  // restore, compare: the stored names, masks or folders to take
+    std::vector<std::string> excludes;
+    bool toOriginal = false;
+    bool dryRun = false;
+    bool json = false;
 };
 
 // Wires the engine to the terminal: host, progress line, error and warning
@@ -120,6 +131,30 @@ struct Session {
         };
     }
 
+    // Each file on stdout as it is written or restored (a file that goes on
+    // in the next volume once).
+    void ShowEachFile()
+    {
+        auto show = [this, last = std::string()](const std::string& file) mutable {
+            if (file == last)
+                return;
+            last = file;
+            progress.Clear();
+            std::cout << Printable(file) << "\n";
+        };
+        engine.OnFileWritten = [show](TBackupFile*, const std::string& file) mutable { show(file); };
+        engine.OnFileRestored = [show](TBackupFile*, std::string& file, Stream&) mutable { show(file); };
+    }
+
+    // False, said on stderr, when `archive` is not there.
+    bool ArchiveExists(const std::string& archive)
+    {
+        if (engine.Files().KindOf(archive) != PathKind::Missing)
+            return true;
+        std::cerr << "arcovelo-cli: " << archive << ": no such archive\n";
+        return false;
+    }
+
     int Status(bool ok)
     {
         progress.Clear();
@@ -141,6 +176,8 @@ int Backup(const Request& r)
     e.SetMaxSize(static_cast<std::int32_t>(std::stoll(r.volumeSize)));
     e.SetSaveFileID(!r.noFileList);
     e.SetSetArchiveFlag(!r.keepArchiveFlags);
+    if (r.verbose)
+        s.ShowEachFile();
     const bool ok = e.Backup(r.entries, r.archive);
     const int status = s.Status(ok);
     if (ok && !r.quiet)
@@ -166,18 +203,36 @@ std::string FormatStamp(const std::string& text)
     return out;
 }
 
+// One JSON object a line: the title and counts, then each listed file.
+void PrintJsonList(const TBackupFile& engine, const std::string& title, const std::vector<std::string>& lines)
+{
+    std::cout << "{\"title\": " << JsonString(title) << ", \"files\": " << engine.FileCount()
+              << ", \"total_size\": " << engine.TotalSize() << ", \"listed\": " << (lines.empty() ? "false" : "true")
+              << "}\n";
+    for (const auto& line : lines) {
+        format::ListedFile file;
+        if (format::ParseListedFile(line, file))
+            std::cout << "{\"name\": " << JsonString(file.name) << ", \"date\": "
+                      << JsonString(FormatStamp(std::to_string(file.stamp))) << ", \"size\": " << file.size << "}\n";
+        else
+            std::cout << "{\"name\": " << JsonString(line) << ", \"date\": null, \"size\": null}\n";
+    }
+}
+
 int List(const Request& r)
 {
     Session s(false, true);
-    if (s.engine.Files().KindOf(r.archive) == PathKind::Missing) {
-        std::cerr << "arcovelo-cli: " << r.archive << ": no such archive\n";
+    if (!s.ArchiveExists(r.archive))
         return kFailure;
-    }
     std::vector<std::string> lines;
     std::string title;
     s.engine.GetArchiveInfo(r.archive, &lines, title);
     if (s.reportedError != 0)
         return kEngineError + s.reportedError;
+    if (r.json) {
+        PrintJsonList(s.engine, title, lines);
+        return kSuccess;
+    }
     std::cout << "Title: " << Printable(title) << "\nFiles: " << s.engine.FileCount() << "\nTotal size: "
               << s.engine.TotalSize() << " bytes\n";
     if (lines.empty())
@@ -195,22 +250,110 @@ int List(const Request& r)
     return kSuccess;
 }
 
+const char* ActionText(TPlanAction action)
+{
+    switch (action) {
+    case paWrite: return "new";
+    case paReplace: return "replace";
+    case paSkipExists: return "skip (exists)";
+    case paSkipNotNewer: return "skip (not newer)";
+    case paSkipMissing: return "skip (missing)";
+    case paRefuse: return "refuse";
+    }
+    return "";
+}
+
+// -n: one line per selected file, what the restore would do and where.
+int PlanRestore(Session& s, const Request& r)
+{
+    std::vector<TRestorePlanEntry> plan;
+    const bool ok = s.engine.PlanRestore(r.archive, r.dest, plan);
+    const int status = s.Status(ok);
+    int writes = 0;
+    int refused = 0;
+    for (const auto& p : plan) {
+        writes += p.action == paWrite || p.action == paReplace;
+        refused += p.action == paRefuse;
+        std::cout << std::left << std::setw(17) << ActionText(p.action) << Printable(p.destination);
+        if (!p.reason.empty())
+            std::cout << " (" << Printable(p.reason) << ")";
+        std::cout << "\n";
+    }
+    if (!r.quiet)
+        std::cout << writes << " of " << plan.size() << " files would be restored\n";
+    if (refused != 0 && status == kSuccess) {
+        std::cerr << "arcovelo-cli: the restore would stop at " << refused << " destination(s) it cannot write\n";
+        return kFailure;
+    }
+    return status;
+}
+
+// The selection of restore and compare: the NAMEs (none: every file) less the exclusions.
+void SelectFrom(TBackupFile& engine, const Request& r) { engine.SetSelection({r.names, r.excludes}); }
+
 int Restore(const Request& r)
 {
+    if (r.dest.empty() && !r.toOriginal) {
+        std::cerr << "arcovelo-cli: restore needs --dest DIR, or --to-original to write the files back to their "
+                     "stored paths\nRun 'arcovelo-cli restore --help' for the options.\n";
+        return kUsage;
+    }
     Session s(r.yes, r.quiet);
     s.engine.SetRestoreMode(kModes.at(r.mode));
     s.engine.SetRestoreFullPath(r.fullPath);
+    SelectFrom(s.engine, r);
     if (r.yes)
         s.GiveUpOnMissingVolumes(r.archive);
-    if (s.engine.Files().KindOf(r.archive) == PathKind::Missing) {
-        std::cerr << "arcovelo-cli: " << r.archive << ": no such archive\n";
+    if (!s.ArchiveExists(r.archive))
         return kFailure;
-    }
+    if (r.dryRun)
+        return PlanRestore(s, r);
+    if (r.verbose)
+        s.ShowEachFile();
     const bool ok = s.engine.Restore(r.archive, r.dest);
     const int status = s.Status(ok);
     if (!r.quiet)
         std::cout << s.engine.ProcessedCount() << " of " << s.engine.FileCount() << " files restored\n";
     return status;
+}
+
+const char* ResultText(TCompareResult result)
+{
+    switch (result) {
+    case crSame: return "same";
+    case crDiffers: return "differs";
+    case crMissing: return "missing";
+    case crUnreadable: return "unreadable";
+    }
+    return "";
+}
+
+// Like cmp and diff: 0 when every selected file is the same as at its restore
+// destination, 1 when one differs or is missing (each named on stdout).
+int Compare(const Request& r)
+{
+    Session s(r.yes, r.quiet);
+    s.engine.SetRestoreFullPath(r.fullPath);
+    SelectFrom(s.engine, r);
+    if (r.yes)
+        s.GiveUpOnMissingVolumes(r.archive);
+    if (!s.ArchiveExists(r.archive))
+        return kFailure;
+    std::vector<TCompareEntry> entries;
+    const bool ok = s.engine.Compare(r.archive, r.dest, entries);
+    const int status = s.Status(ok);
+    std::map<TCompareResult, int> counts;
+    for (const auto& e : entries) {
+        ++counts[e.result];
+        if (e.result != crSame || r.verbose)
+            std::cout << std::left << std::setw(11) << ResultText(e.result) << Printable(e.destination) << "\n";
+    }
+    if (!r.quiet)
+        std::cout << entries.size() << " files compared: " << counts[crSame] << " same, " << counts[crDiffers]
+                  << " different, " << counts[crMissing] << " missing, " << counts[crUnreadable] << " unreadable\n";
+    if (status != kSuccess)
+        return status;
+    return counts[crSame] == int(entries.size()) ? kSuccess : kFailure;
 }
 
 int Test(const Request& r)
@@ -242,8 +385,14 @@ void DefineCommands(CLI::App& app, Request& r, int& status)
         command->add_option("ARCHIVE", r.archive, "the archive (its first volume)")->required();
     };
     const auto prompts = [&r](CLI::App* command) {
-        command->add_flag("--yes", r.yes, "answer OK to every disk prompt");
-        command->add_flag("--quiet", r.quiet, "no progress line and no summary");
+        command->add_flag("-y,--yes", r.yes, "answer OK to every disk prompt");
+        command->add_flag("-q,--quiet", r.quiet, "no progress line and no summary");
+    };
+    const auto selection = [&r](CLI::App* command) {
+        command->add_option("NAME", r.names, "a stored name, a mask or a folder to take (default: every file)");
+        command->add_option("--exclude", r.excludes, "leave out what matches MASK (repeatable)")
+            ->type_name("MASK")
+            ->allow_extra_args(false);
     };
 
     CLI::App* backup = app.add_subcommand("backup", "write the files matched by ENTRY... into ARCHIVE");
@@ -259,22 +408,37 @@ void DefineCommands(CLI::App& app, Request& r, int& status)
         ->capture_default_str();
     backup->add_flag("--no-file-list", r.noFileList, "store no list of contents");
     backup->add_flag("--keep-archive-flags", r.keepArchiveFlags, "leave the files' archive flags set");
+    backup->add_flag("-v,--verbose", r.verbose, "name each file as it is written");
     prompts(backup);
     backup->callback([&] { status = Backup(r); });
 
     CLI::App* list = app.add_subcommand("list", "show the title, the counts and the contents of ARCHIVE");
     archive(list);
+    list->add_flag("--json", r.json, "one JSON object a line: title and counts, then each file");
     list->callback([&] { status = List(r); });
 
-    CLI::App* restore = app.add_subcommand("restore", "restore the files of ARCHIVE");
+    CLI::App* restore = app.add_subcommand("restore", "restore the files of ARCHIVE (or only the NAMEs)");
     archive(restore);
-    restore->add_option("--dest", r.dest, "restore below this folder instead of to the stored paths");
+    selection(restore);
+    CLI::Option* dest = restore->add_option("--dest", r.dest, "restore below this folder");
+    restore->add_flag("--to-original", r.toOriginal, "restore to the stored paths (instead of --dest)")->excludes(dest);
+    restore->add_flag("-n,--dry-run", r.dryRun, "print what would be done with each file and write nothing");
+    restore->add_flag("-v,--verbose", r.verbose, "name each file as it is restored");
     restore->add_flag("--full-path", r.fullPath, "keep the stored folders below --dest");
     restore->add_option("--mode", r.mode, "which files to write")
         ->check(CLI::IsMember(NamesOf(kModes)))
         ->capture_default_str();
     prompts(restore);
     restore->callback([&] { status = Restore(r); });
+
+    CLI::App* compare = app.add_subcommand("compare", "compare the files of ARCHIVE with those on disk");
+    archive(compare);
+    selection(compare);
+    compare->add_option("--dest", r.dest, "compare with the files below this folder (default: the stored paths)");
+    compare->add_flag("--full-path", r.fullPath, "the stored folders are kept below --dest");
+    compare->add_flag("-v,--verbose", r.verbose, "name the files that are the same too");
+    prompts(compare);
+    compare->callback([&] { status = Compare(r); });
 
     CLI::App* test = app.add_subcommand("test", "read every record of ARCHIVE and decode every chunk");
     archive(test);

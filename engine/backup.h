@@ -56,6 +56,7 @@ public:
 
 class TBackupFile;
 class TaskQueue;
+class RecordVisitor;
 using TProgressEvent = std::function<void(TBackupFile* Sender, const std::string& Filename, TPercentage Percent,
                                           bool& Continue)>;
 using TNeedDiskEvent = std::function<void(TBackupFile* Sender, std::uint16_t DiskID, bool& Continue)>;
@@ -63,6 +64,8 @@ using TRestoreFileEvent =
     std::function<void(TBackupFile* Sender, std::string& Filename, std::int32_t FA, bool& DoRestore)>;
 using TFileRestoredEvent = std::function<void(TBackupFile* Sender, std::string& Filename, Stream& Stream)>;
 using TBackupErrorEvent = std::function<void(TBackupFile* Sender, int Error, const std::string& ErrString)>;
+// A file Backup has written whole into the archive.
+using TFileWrittenEvent = std::function<void(TBackupFile* Sender, const std::string& Filename)>;
 // Something Backup was asked to take and could not: a folder it cannot read,
 // a path too long to open, a listed file that is not there (any more).
 using TBackupWarningEvent = std::function<void(TBackupFile* Sender, const std::string& Text)>;
@@ -71,11 +74,42 @@ using TBackupWarningEvent = std::function<void(TBackupFile* Sender, const std::s
 // taken; otherwise a file is taken when a pattern of `include` matches it and
 // none of `exclude` does. A pattern is an exact stored name, a mask (* and ?)
 // matched against the whole stored name, or a folder name that takes every
-// name stored below it. Names compare as the platform compares them.
+// name stored below it; a pattern without a separator matches any one file or
+// folder name of the stored path ("*.log", "cache"). Names compare as the
+// platform compares them (restore_selection.h).
 struct TRestoreSelection {
     std::vector<std::string> include;
     std::vector<std::string> exclude;
     bool empty() const { return include.empty() && exclude.empty(); }
+};
+
+// What a restore would do with one selected file (PlanRestore).
+enum TPlanAction : std::uint8_t {
+    paWrite,         // a new file
+    paReplace,       // over the file there
+    paSkipExists,    // the mode writes no existing file
+    paSkipNotNewer,  // the file there is as new as the stored one, or newer
+    paSkipMissing,   // the mode writes only over existing files
+    paRefuse,        // the restore would fail here (code 1): see `reason`
+};
+struct TRestorePlanEntry {
+    std::string name;         // as stored
+    std::string destination;  // where the restore puts it
+    TPlanAction action = paWrite;
+    std::string reason;       // paRefuse: why the destination cannot be written
+};
+
+// How a selected file compares with the file at its restore destination.
+enum TCompareResult : std::uint8_t {
+    crSame,        // the same bytes
+    crDiffers,     // other bytes, or another length
+    crMissing,     // no file there
+    crUnreadable,  // a file there that cannot be read, or no place to put it
+};
+struct TCompareEntry {
+    std::string name;         // as stored
+    std::string destination;  // where the restore puts it
+    TCompareResult result = crSame;
 };
 
 // One problem found by TestArchive.
@@ -132,6 +166,7 @@ public:
     TBackupErrorEvent OnError;
     // Unassigned: the host's ShowWarning.
     TBackupWarningEvent OnWarning;
+    TFileWrittenEvent OnFileWritten;
 
     // --- public, read-only results of the last operation
     std::int32_t FileCount() const { return fileCount_; }
@@ -192,6 +227,18 @@ public:
     // nothing. Problems go to `damage`; true when the archive is complete and
     // sound. Volume prompts work as in Restore.
     bool TestArchive(const std::string& ArchiveName, std::vector<ArchiveDamage>& damage);
+    // What Restore(ArchiveName, DestPath) would do with each selected file
+    // under RestoreMode and RestoreFullPath, with the same destination checks,
+    // writing nothing (OnRestoreFile is not asked). A refused destination is
+    // listed and the plan goes on, where Restore would stop. True when the
+    // whole archive was read; fails and throws as Restore does.
+    bool PlanRestore(const std::string& ArchiveName, const std::string& DestPath,
+                     std::vector<TRestorePlanEntry>& plan);
+    // Decodes each selected file and compares it byte for byte with the file
+    // at its restore destination (DestPath and RestoreFullPath as for
+    // Restore), writing nothing. True when the whole archive was read,
+    // whatever the files compare as; fails and throws as Restore does.
+    bool Compare(const std::string& ArchiveName, const std::string& DestPath, std::vector<TCompareEntry>& entries);
 
     bool Busy() const { return busy_; }
     void Stop() { continueFlag_ = false; }
@@ -257,6 +304,11 @@ private:
     bool PlaceSyncedBatch(ReadRun& run);
     void SettlePendingFor(ReadRun& run, const std::string& destination);
     void SyncTouchedFolders(ReadRun& run);
+    void OpenArchiveToWalk(ReadRun& run, const std::string& archiveName);
+    bool TakeSelected(ReadRun& run);
+    void CountSelection(ReadRun& run);
+    void VisitRecord(ReadRun& run);
+    bool VisitRecords(const std::string& ArchiveName, RecordVisitor& visitor);
 
     // shared
     bool AskForDisk(std::uint16_t volume);

@@ -7,7 +7,9 @@
 #include "codec.h"
 #include "format.h"
 #include "ordered_pipeline.h"
+#include "record_visitor.h"
 #include "restore_paths.h"
+#include "restore_selection.h"
 
 #include <array>
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace arcovelo {
 namespace {
@@ -165,18 +168,6 @@ void InflateChunk(InflateSlot& slot, ChunkInflater& inflater)
     slot.result = inflater.Inflate(slot.input.data(), std::size_t(slot.length), slot.output.data(), slot.count);
 }
 
-bool ModeAllowsRestore(TRestoreMode mode, bool exists, std::int32_t age, std::int32_t stamp)
-{
-    switch (mode) {
-    case rmAll: return true;
-    case rmNoOverwrite: return !exists;
-    case rmNewer: return !exists || age < stamp;
-    case rmExisting: return exists;
-    case rmExistingNewer: return exists && age < stamp;
-    }
-    return false;
-}
-
 }  // namespace
 
 struct TBackupFile::ReadRun {
@@ -247,6 +238,12 @@ struct TBackupFile::ReadRun {
 
     OrderedPipeline<InflateSlot, ChunkInflater> chunks;
     bool groupReadAhead = false;  // the current group's end has been read ahead
+
+    bool selecting = false;         // only what Selection() takes is walked
+    bool selectionCounted = false;  // FileCount and TotalSize came from the file-ID list
+    std::int32_t selectedFiles = 0;
+    RecordVisitor* visitor = nullptr;  // set: records are looked at, not restored
+    Stream* visitSink = nullptr;       // where the visited file's data go, if anywhere
 };
 
 void TBackupFile::OpenForReading(ReadRun& run, const std::string& archiveName)
@@ -428,6 +425,8 @@ bool TBackupFile::WalkRecords(ReadRun& run)
             CheckRecordAgainstList(run);
         run.storedName = name;
         run.storedStamp = run.archive->ReadInt32();
+        if (run.selecting && !TakeSelected(run))
+            continue;
         if (run.purpose == ReadRun::Purpose::Test) {
             currentFile_ = name;
             const bool isList = name == format::kFileListName && processedCount_ == 0;
@@ -436,6 +435,8 @@ bool TBackupFile::WalkRecords(ReadRun& run)
             run.fileRecords += isList ? 0 : 1;
             ReadBlockGroup(run, run.checked, true);
             ++processedCount_;
+        } else if (run.visitor != nullptr) {
+            VisitRecord(run);
         } else {
             RestoreRecord(run);
         }
@@ -621,6 +622,10 @@ void TBackupFile::ContinueRecord(ReadRun& run)
 {
     if (run.purpose == ReadRun::Purpose::Test) {
         ReadBlockGroup(run, run.checked, true);
+        return;
+    }
+    if (run.visitor != nullptr) {
+        ReadBlockGroup(run, run.visitSink, run.visitSink != nullptr);
         return;
     }
     if (!run.doRestore || !run.destFile) {
@@ -849,13 +854,8 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
         return false;
 
     BusyFlag busy(busy_);
-    try {
-        OpenForReading(run, ArchiveName);
-        ReadHeader(run, nullptr);
-    } catch (const std::runtime_error&) {
-        throw ArchiveError(ErrorMessage(errReadArchive));
-    }
-    bytesProcessed_ = 0;
+    run.selecting = !selection_.empty();
+    OpenArchiveToWalk(run, ArchiveName);
     try {
         WalkRecords(run);
     } catch (const std::exception&) {
@@ -919,6 +919,108 @@ bool TBackupFile::TestArchive(const std::string& ArchiveName, std::vector<Archiv
     CloseReadVolume(run);
     ReportProgress("", 100);
     return complete && damage.size() == before;
+}
+
+}  // namespace arcovelo
+
+namespace arcovelo {
+
+// Opens the archive and reads its header for a walk of its records; throws
+// ArchiveError("Cannot read archive") when either fails.
+void TBackupFile::OpenArchiveToWalk(ReadRun& run, const std::string& archiveName)
+{
+    try {
+        OpenForReading(run, archiveName);
+        ReadHeader(run, nullptr);
+    } catch (const std::runtime_error&) {
+        throw ArchiveError(ErrorMessage(errReadArchive));
+    }
+    bytesProcessed_ = 0;
+    if (!selection_.empty())
+        fileCount_ = 0;  // counted as the selected files are met, unless the file-ID list tells
+}
+
+// The walk limited to Selection(): the file-ID list gives the selected files'
+// count and size, and a record that is not selected is passed over by seeking,
+// never offered to OnRestoreFile nor counted. True when the record is taken.
+bool TBackupFile::TakeSelected(ReadRun& run)
+{
+    if (run.storedName == format::kFileListName) {
+        if (selection_.empty())
+            ReadBlockGroup(run, nullptr, false);
+        else
+            CountSelection(run);
+        return false;
+    }
+    if (!IsSelected(selection_, run.storedName)) {
+        run.doRestore = false;
+        run.visitSink = nullptr;
+        ReadBlockGroup(run, nullptr, false);
+        return false;
+    }
+    ++run.selectedFiles;
+    if (!run.selectionCounted)
+        fileCount_ = run.selectedFiles;
+    return true;
+}
+
+// Reads the file-ID list and sets FileCount and TotalSize to the selected
+// files' count and size, so that progress runs over them alone.
+void TBackupFile::CountSelection(ReadRun& run)
+{
+    MemoryStream text;
+    // Read as GetArchiveInfo reads it: its bytes are no progress of the restore.
+    const auto purpose = std::exchange(run.purpose, ReadRun::Purpose::Info);
+    run.outputLimit = format::kMaxFileListBytes;
+    const bool whole = ReadBlockGroup(run, &text, true);
+    run.outputLimit = -1;
+    run.purpose = purpose;
+    if (!whole || errorCode_ != 0)
+        return;
+    std::int32_t count = 0;
+    std::int64_t size = 0;
+    for (const auto& line : SplitLines(text.Bytes(), format::kMaxFileListLines)) {
+        format::ListedFile file;
+        if (format::ParseListedFile(line, file) && IsSelected(selection_, file.name)) {
+            ++count;
+            size += file.size;
+        }
+    }
+    fileCount_ = count;
+    totalSize_ = size;
+    run.selectionCounted = true;
+}
+
+void TBackupFile::VisitRecord(ReadRun& run)
+{
+    currentFile_ = run.storedName;
+    run.visitSink = run.visitor->Visit(run.storedName, run.storedStamp);
+    ReadBlockGroup(run, run.visitSink, run.visitSink != nullptr);
+}
+
+// Walks the archive as Restore does, Selection() included, handing each
+// selected file record to `visitor` instead of restoring it.
+bool TBackupFile::VisitRecords(const std::string& ArchiveName, RecordVisitor& visitor)
+{
+    ReadRun run(ReadRun::Purpose::Restore, ArchiveName, codec_, workers_);
+    run.visitor = &visitor;
+    run.selecting = true;
+    errorCode_ = 0;
+    errorDetail_.clear();
+    processedCount_ = 0;
+    continueFlag_ = true;
+    if (!run.useStream && fs_->KindOf(ArchiveName) == PathKind::Missing)
+        return false;
+
+    BusyFlag busy(busy_);
+    OpenArchiveToWalk(run, ArchiveName);
+    const bool complete = WalkRecords(run);
+    CloseReadVolume(run);
+    ReportProgress("", 100);
+    busy_ = false;
+    if (errorCode_ != 0)
+        ReportError();
+    return complete && errorCode_ == 0;
 }
 
 }  // namespace arcovelo

@@ -708,8 +708,11 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     }
     if (!continueFlag_)
         DropReadAhead(run);  // what was read ahead of a stop or failure goes
-    if (complete && !isList)
+    if (complete && !isList) {
         run.archived.push_back({name, run.source.identity});
+        if (OnFileWritten)
+            OnFileWritten(this, name);
+    }
     run.source = OpenedFile{};
     run.lateStream.reset();
 }

@@ -1,5 +1,7 @@
 #include "format.h"
 
+#include <charconv>
+
 namespace arcovelo::format {
 
 std::string VolumeDigits(unsigned volume)
@@ -30,6 +32,22 @@ bool VolumeRecordDigits(const std::string& name, std::string& digits)
         if (name[i] < '0' || name[i] > '9')
             return false;
     digits = name.substr(9);
+    return true;
+}
+
+bool ParseListedFile(const std::string& line, ListedFile& file)
+{
+    const auto tab = line.rfind('\t');
+    const auto eq = tab == std::string::npos ? std::string::npos : line.find('=', tab);
+    if (eq == std::string::npos)
+        return false;
+    const auto number = [&line](std::size_t from, std::size_t to, auto& value) {
+        const auto [end, error] = std::from_chars(line.data() + from, line.data() + to, value);
+        return error == std::errc() && end == line.data() + to && from < to;
+    };
+    if (!number(tab + 1, eq, file.stamp) || !number(eq + 1, line.size(), file.size))
+        return false;
+    file.name = line.substr(0, tab);
     return true;
 }
 

@@ -56,4 +56,14 @@ bool IsVolumeRecord(const std::string& name);
 // other shape (wrong length, not digits), which no writer produces.
 bool VolumeRecordDigits(const std::string& name, std::string& digits);
 
+// One line of the file-ID list: name, TAB, date stamp in decimal, "=", size.
+struct ListedFile {
+    std::string name;
+    std::int32_t stamp = 0;
+    std::int64_t size = 0;
+};
+// Splits a line of the file-ID list at its last TAB (a name may hold TABs;
+// the stamp and the size never do). False for a line of any other shape.
+bool ParseListedFile(const std::string& line, ListedFile& file);
+
 }  // namespace arcovelo::format

@@ -73,7 +73,7 @@ protected:
             return false;
         auto* key = static_cast<QKeyEvent*>(event);
         const auto mods = key->modifiers();
-        if (mods & (Qt::ControlModifier | Qt::MetaModifier))
+        if (!(mods & Qt::AltModifier) || (mods & (Qt::ControlModifier | Qt::MetaModifier)))
             return false;
         QChar ch;
         if (!key->text().isEmpty() && key->text()[0].isPrint())
@@ -82,11 +82,6 @@ protected:
             ch = QChar(key->key());
         if (ch.isNull())
             return false;
-        if (toFocus && !(mods & Qt::AltModifier)) {
-            auto* target = dynamic_cast<TFlatDialogCharTarget*>(receiver);
-            if (target == nullptr || target->WantsChars())
-                return false;
-        }
         return OfferDialogChar(receiver->window(), ch);
     }
 };
@@ -414,6 +409,30 @@ void InstallAcceleratorFilter()
         qApp->installEventFilter(filter);
     }
 }
+
+void DrawFocusRect(QPainter& painter, const QRect& rect, const QColor& color)
+{
+    if (rect.width() < 1 || rect.height() < 1)
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(color);
+    const auto dot = [&painter](int x, int y) {
+        if ((x + y) % 2 == 0)
+            painter.drawPoint(x, y);
+    };
+    for (int x = rect.left(); x <= rect.right(); ++x) {
+        dot(x, rect.top());
+        dot(x, rect.bottom());
+    }
+    for (int y = rect.top() + 1; y < rect.bottom(); ++y) {
+        dot(rect.left(), y);
+        dot(rect.right(), y);
+    }
+    painter.restore();
+}
+
+QColor FocusMarkColor(const QWidget* control) { return control->palette().color(QPalette::WindowText); }
 
 TColor ParentColorOf(const QWidget* parent)
 {

@@ -140,17 +140,30 @@ public:
     virtual ~TFlatDialogCharTarget() = default;
     // True when the character was the control's accelerator and it acted.
     virtual bool DialogChar(QChar ch) = 0;
-    // True for controls that take typed characters themselves (edits).
-    virtual bool WantsChars() const { return false; }
 };
 
 // Offers `ch` to every visible and enabled accelerator target in `window`, in
 // creation order, until one handles it.
 bool OfferDialogChar(QWidget* window, QChar ch);
-// Makes Alt+character, characters typed into a control that does not take
-// them, and characters typed while no control has the focus reach
-// OfferDialogChar of their window. Installed once.
+// Makes Alt+character reach OfferDialogChar of the window, whatever control
+// has the focus (or none). A plain character never does: typed by mistake it
+// must not close the window or start a run. Installed once.
 void InstallAcceleratorFilter();
+
+// Controls whose tooltip depends on where the pointer is over them (a list
+// row too long to show whole). The flat hint window asks them first.
+class TFlatHintSource {
+public:
+    virtual ~TFlatHintSource() = default;
+    // The tooltip at `local` (the control's coordinates); empty for none.
+    virtual QString HintAt(QPoint local) const = 0;
+};
+
+// The focus mark of every focusable flat control: a dotted one-pixel
+// rectangle (every other pixel) just inside `rect`, in `color`.
+void DrawFocusRect(QPainter& painter, const QRect& rect, const QColor& color);
+// The colour a control draws its focus mark in: its text colour.
+QColor FocusMarkColor(const QWidget* control);
 
 // The colour a control with ParentColor takes from `parent`: its Color
 // property when it has one, else its background colour.

@@ -207,6 +207,8 @@ void TFlatButtonBase::PaintFace(QPainter& painter)
     PaintFrame(painter);
     DrawGlyph(painter, glyph_, numGlyphs_, state_, glyphOrigin_);
     DrawControlCaption(painter, this, captionRect_, caption_);
+    if (hasFocus() && isEnabled())
+        DrawFocusRect(painter, rect().adjusted(3, 3, -4, -4), FocusMarkColor(this));
 }
 
 // The opaque face of the current state.
@@ -418,11 +420,15 @@ void TFlatButton::paintEvent(QPaintEvent*)
     ComposeOffscreen(this, [this](QPainter& painter) { PaintFace(painter); });
 }
 
-// Only the space bar acts; every other key is consumed without effect.
+// Only the space bar acts; every other key goes on to the containers, so
+// that Ctrl+Tab and Ctrl+PageDown still switch pages from a button.
 void TFlatButton::keyPressEvent(QKeyEvent* e)
 {
-    e->accept();
-    if (e->key() != Qt::Key_Space || e->isAutoRepeat())
+    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier) {
+        e->ignore();
+        return;
+    }
+    if (e->isAutoRepeat())
         return;
     if (GroupIndex() != 0)
         SetDown(true);
@@ -433,9 +439,10 @@ void TFlatButton::keyPressEvent(QKeyEvent* e)
 
 void TFlatButton::keyReleaseEvent(QKeyEvent* e)
 {
-    e->accept();
-    if (e->key() != Qt::Key_Space || e->isAutoRepeat())
+    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier || e->isAutoRepeat()) {
+        e->ignore();
         return;
+    }
     if (GroupIndex() != 0)
         SetDown(false);
     else
@@ -457,6 +464,7 @@ void TFlatButton::focusOutEvent(QFocusEvent* e)
 {
     QWidget::focusOutEvent(e);
     HoverLeave();
+    update();  // the focus mark goes
 }
 
 // A transparent face shows what lies behind it, which moves with it.

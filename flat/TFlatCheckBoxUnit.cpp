@@ -1,6 +1,8 @@
 #include "TFlatCheckBoxUnit.h"
 
 #include <QEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -79,6 +81,29 @@ void TFlatMarkControl::paintEvent(QPaintEvent*)
     const int alignment = Qt::AlignTop | Qt::TextWordWrap | (layoutRight_ ? Qt::AlignRight : Qt::AlignLeft);
     painter.setFont(font());
     DrawControlCaption(painter, this, CaptionRect(), caption_, alignment);
+    if (focused_)
+        DrawFocusRect(painter, FocusRect(), FocusMarkColor(this));
+}
+
+// Around the caption's text, one pixel clear of it, within the control.
+QRect TFlatMarkControl::FocusRect() const
+{
+    const int alignment = Qt::AlignTop | Qt::TextWordWrap | (layoutRight_ ? Qt::AlignRight : Qt::AlignLeft);
+    QString plain = caption_;
+    plain.replace("&&", QChar(1)).remove('&').replace(QChar(1), "&");
+    const QRect text = QFontMetrics(font()).boundingRect(CaptionRect(), alignment, plain);
+    return text.adjusted(-2, -1, 1, 0).intersected(rect());
+}
+
+// The space bar acts on the focused control as a click does.
+void TFlatMarkControl::keyPressEvent(QKeyEvent* e)
+{
+    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier || !isEnabled()) {
+        e->ignore();
+        return;
+    }
+    if (!e->isAutoRepeat())
+        SpacePressed();
 }
 
 // Only the left button on an enabled control acts; nothing else is reported.
@@ -122,7 +147,7 @@ void TFlatMarkControl::focusInEvent(QFocusEvent* e)
     if (!isEnabled())
         return;
     focused_ = true;
-    RedrawMark();
+    update();
 }
 
 void TFlatMarkControl::focusOutEvent(QFocusEvent* e)
@@ -132,7 +157,7 @@ void TFlatMarkControl::focusOutEvent(QFocusEvent* e)
         OnExit(this);
     ForgetHover();
     focused_ = false;
-    RedrawMark();
+    update();
 }
 
 void TFlatMarkControl::changeEvent(QEvent* e)
@@ -229,10 +254,6 @@ bool TFlatCheckBox::DialogChar(QChar ch)
 {
     if (IsAccelerator(ch, Caption()) && CanTakeFocus()) {
         setFocus(Qt::ShortcutFocusReason);
-        SetChecked(!Checked());
-        return true;
-    }
-    if (ch == ' ' && Focused()) {
         SetChecked(!Checked());
         return true;
     }

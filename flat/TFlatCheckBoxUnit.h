@@ -77,6 +77,10 @@ protected:
     virtual void DrawMark(QPainter& painter) = 0;
     // What a release of the left button at `p` does to Checked.
     virtual void Released(QPoint p) = 0;
+    // What the space bar does to the focused control.
+    virtual void SpacePressed() = 0;
+    // Where the focus mark stands: around the caption.
+    QRect FocusRect() const;
     void Click();
     bool CanTakeFocus() const { return isVisible() && isEnabled(); }
     void RedrawMark() { update(MarkRect()); }
@@ -89,6 +93,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     void changeEvent(QEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
@@ -126,7 +131,7 @@ public:
     void SetTabStop(bool v) { setFocusPolicy(TabStopPolicy(v)); }
 
     QRect MarkRect() const override;
-    // The accelerator focuses and toggles; a space toggles the focused box.
+    // The accelerator focuses and toggles.
     bool DialogChar(QChar ch) override;
 
     static QTimer* HoverTimer() { return Tracker().HoverTimer; }
@@ -135,4 +140,5 @@ public:
 protected:
     void DrawMark(QPainter& painter) override;
     void Released(QPoint p) override;
+    void SpacePressed() override { SetChecked(!Checked()); }
 };

@@ -59,7 +59,6 @@ public:
     void Loaded() { FitHeightToFont(); }
 
     bool DialogChar(QChar) override { return false; }
-    bool WantsChars() const override { return true; }
 
     std::function<void(QObject*)> OnChange;
     std::function<void(QObject*)> OnClick;

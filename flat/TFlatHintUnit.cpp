@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <vector>
+#include <utility>
 
 namespace {
 
@@ -21,14 +22,26 @@ std::vector<TFlatHint*>& LiveHints()
     return hints;
 }
 
-// The control whose tooltip applies at `pos`: the one under the pointer or
-// its nearest container with a tooltip.
-QWidget* HintTargetAt(QPoint pos)
+// A control's tooltip at the global point `pos`.
+QString HintOf(const QWidget* w, QPoint pos)
 {
-    QWidget* w = QApplication::widgetAt(pos);
-    while (w != nullptr && w->toolTip().isEmpty() && !w->isWindow())
-        w = w->parentWidget();
-    return w != nullptr && !w->toolTip().isEmpty() ? w : nullptr;
+    if (const auto* source = dynamic_cast<const TFlatHintSource*>(w))
+        return source->HintAt(w->mapFromGlobal(pos));
+    return w->toolTip();
+}
+
+// The control whose tooltip applies at `pos` (the one under the pointer or
+// its nearest container with a tooltip) and that tooltip.
+std::pair<QWidget*, QString> HintTargetAt(QPoint pos)
+{
+    for (QWidget* w = QApplication::widgetAt(pos); w != nullptr; w = w->parentWidget()) {
+        QString text = HintOf(w, pos);
+        if (!text.isEmpty())
+            return {w, text};
+        if (w->isWindow())
+            break;
+    }
+    return {nullptr, QString()};
 }
 
 // Decides when a hint shows and hides: the toolkit's own tooltips are
@@ -69,11 +82,12 @@ protected:
 private:
     void PointerMoved()
     {
-        QWidget* target = HintTargetAt(QCursor::pos());
-        if (target == current_)
+        const auto [target, text] = HintTargetAt(QCursor::pos());
+        if (target == current_ && text == currentText_)
             return;
         const bool showing = window_.isVisible();
         current_ = target;
+        currentText_ = text;
         HideHint();
         if (target != nullptr)
             showTimer_.start(showing ? TFlatHint::HintShortPause : TFlatHint::HintPause);
@@ -83,7 +97,7 @@ private:
     {
         if (!ApplicationShowHint() || current_.isNull())
             return;
-        QString text = current_->toolTip();
+        QString text = currentText_;
         bool canShow = true;
         THintInfo info{current_.data(), QCursor::pos()};
         if (TFlatHint* settings = FindHintSettings(); settings != nullptr && settings->OnShowHint)
@@ -103,6 +117,7 @@ private:
 
     TFlatHintWindow window_;
     QPointer<QWidget> current_;
+    QString currentText_;
     QTimer showTimer_;
     QTimer hideTimer_;
 };

@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QFontMetrics>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -179,7 +182,8 @@ void TFlatListBox::ItemsChanged()
         update();
         return;  // a disabled box keeps its selection
     }
-    selection_.reset();
+    selection_.clear();
+    anchor_ = -1;
     update();
 }
 
@@ -227,7 +231,7 @@ void TFlatListBox::SetSorted(bool v)
     if (v == items_.Sorted())
         return;
     items_.SetSorted(v);
-    selection_.reset();
+    selection_.clear();
     update();
 }
 
@@ -236,16 +240,52 @@ void TFlatListBox::SetItemIndex(int v)
     if (v == itemIndex_)
         return;
     itemIndex_ = v;
-    const bool member = v >= 0 && v < 256;
     if (multiSelect_) {
-        if (member)
-            selection_.flip(std::size_t(v));
+        SetSelected(v, !Selected(v));
     } else {
-        selection_.reset();
-        if (member)
-            selection_.set(std::size_t(v));
+        selection_.clear();
+        SetSelected(v, true);
     }
     update();
+}
+
+void TFlatListBox::SetSelected(int index, bool on)
+{
+    if (index < 0)
+        return;
+    if (std::size_t(index) >= selection_.size()) {
+        if (!on)
+            return;
+        selection_.resize(std::size_t(std::max(index + 1, items_.Count())));
+    }
+    selection_[std::size_t(index)] = on;
+}
+
+void TFlatListBox::SelectRange(int from, int to)
+{
+    for (int i = std::min(from, to); i <= std::max(from, to); ++i)
+        SetSelected(i, true);
+}
+
+int TFlatListBox::SelectedCount() const
+{
+    int count = 0;
+    for (int i = 0; i < items_.Count(); ++i)
+        count += Selected(i) ? 1 : 0;
+    return count;
+}
+
+void TFlatListBox::SelectAll()
+{
+    selection_.assign(std::size_t(items_.Count()), true);
+    update();
+}
+
+void TFlatListBox::SelectionChanged()
+{
+    update();
+    if (OnSelectionChange)
+        OnSelectionChange(this);
 }
 
 void TFlatListBox::RebuildRows()
@@ -285,6 +325,8 @@ void TFlatListBox::paintEvent(QPaintEvent*)
         if (scrollBars_)
             PaintBands(painter);
         PaintRows(painter);
+        if (hasFocus())
+            PaintFocus(painter);
     });
 }
 
@@ -349,10 +391,58 @@ void TFlatListBox::PaintRows(QPainter& painter)
         const QRect text = row.adjusted(3, 0, -3, 0);
         painter.save();
         painter.setClipRect(text);
-        DrawControlCaption(painter, this, text, items_[i], Qt::AlignLeft | Qt::AlignVCenter, false);
+        DrawControlCaption(painter, this, text, RowText(i), Qt::AlignLeft | Qt::AlignVCenter, false);
         painter.restore();
         ++i;
     }
+}
+
+// Around the current row while it is in view, else just inside the frame.
+void TFlatListBox::PaintFocus(QPainter& painter)
+{
+    const int row = itemIndex_ - topIndex_;
+    const bool inView = itemIndex_ < items_.Count() && row >= 0 && row < int(rowRects_.size());
+    const QRect mark = inView ? rowRects_[std::size_t(row)].adjusted(1, 1, -1, -1) : rect().adjusted(1, 1, -1, -1);
+    DrawFocusRect(painter, mark, FocusMarkColor(this));
+}
+
+QString TFlatListBox::RowText(int index) const
+{
+    const QString& item = items_[index];
+    const int room = width() - 12;  // the row less its margins and the text's
+    return QFontMetrics(font()).elidedText(item, Qt::ElideMiddle, room);
+}
+
+int TFlatListBox::ItemAt(QPoint p) const
+{
+    for (std::size_t r = 0; r < rowRects_.size(); ++r)
+        if (rowRects_[r].contains(p)) {
+            const int k = topIndex_ + static_cast<int>(r);
+            return k < items_.Count() ? k : -1;
+        }
+    return -1;
+}
+
+QString TFlatListBox::HintAt(QPoint local) const
+{
+    const int k = ItemAt(local);
+    if (k >= 0 && RowText(k) != items_[k])
+        return items_[k];
+    return toolTip();
+}
+
+// Without the flat hint window the toolkit's tooltip shows the same text.
+bool TFlatListBox::event(QEvent* e)
+{
+    if (e->type() != QEvent::ToolTip)
+        return QWidget::event(e);
+    auto* help = static_cast<QHelpEvent*>(e);
+    const QString text = HintAt(help->pos());
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, this);
+    return true;
 }
 
 // ---------------------------------------------------------------- mouse
@@ -362,7 +452,7 @@ void TFlatListBox::mousePressEvent(QMouseEvent* e)
 {
     const QPoint p = mapFromGlobal(QCursor::pos());
     pressedInside_ = e->button() == Qt::LeftButton;
-    if (e->button() == Qt::LeftButton && items_.Count() > 0 && SelectRowAt(p))
+    if (e->button() == Qt::LeftButton && items_.Count() > 0 && SelectRowAt(p, e->modifiers()))
         return;  // a row was selected: no OnMouseDown
     if (scrollBars_)
         ScrollByArrowAt(p);
@@ -372,25 +462,28 @@ void TFlatListBox::mousePressEvent(QMouseEvent* e)
     }
 }
 
-bool TFlatListBox::SelectRowAt(QPoint p)
+bool TFlatListBox::SelectRowAt(QPoint p, Qt::KeyboardModifiers modifiers)
 {
     for (std::size_t r = 0; r < rowRects_.size(); ++r) {
         if (!rowRects_[r].contains(p))
             continue;
         const int k = topIndex_ + static_cast<int>(r);
-        if (k >= 0 && k < 256) {
-            if (multiSelect_) {
-                selection_.flip(std::size_t(k));
-            } else {
-                selection_.reset();
-                selection_.set(std::size_t(k));
-            }
-        } else if (!multiSelect_) {
-            selection_.reset();
+        const bool ctrl = modifiers & Qt::ControlModifier;
+        if (extendedSelect_ && (modifiers & Qt::ShiftModifier) && anchor_ >= 0) {
+            if (!ctrl)
+                selection_.clear();
+            SelectRange(anchor_, std::min(k, items_.Count() - 1));
+        } else if (multiSelect_ || (extendedSelect_ && ctrl)) {
+            SetSelected(k, !Selected(k));
+            anchor_ = k;
+        } else {
+            selection_.clear();
+            SetSelected(k, true);
+            anchor_ = k;
         }
         itemIndex_ = k;
         setFocus(Qt::MouseFocusReason);
-        update();
+        SelectionChanged();
         return true;
     }
     return false;
@@ -465,32 +558,78 @@ void TFlatListBox::mouseMoveEvent(QMouseEvent* e)
 
 // ---------------------------------------------------------------- keys, wheel
 
-// Keys scroll the view only; they never change the selection.
+// The navigation keys move the current row and scroll it into view. In a
+// single-selection box the current row is the selection; in the others the
+// space bar selects it (or takes it out), Shift+key selects up to it and
+// Ctrl+A selects every row. Other keys, and every key with Ctrl but Ctrl+A,
+// go on to the containers (Ctrl+Tab and Ctrl+PageDown switch pages).
 void TFlatListBox::keyPressEvent(QKeyEvent* e)
 {
-    const int count = items_.Count();
-    switch (e->key()) {
-    case Qt::Key_PageUp:
-        topIndex_ = std::max(0, topIndex_ - visibleRows_);
-        break;
-    case Qt::Key_PageDown:
-        if (count < topIndex_ + 2 * visibleRows_)
-            topIndex_ = std::max(0, count - visibleRows_);
-        else
-            topIndex_ += visibleRows_;
-        break;
-    case Qt::Key_Up:
-        topIndex_ = std::max(0, topIndex_ - 1);
-        break;
-    case Qt::Key_Down:
-        if (CanScrollDown())
-            ++topIndex_;
-        break;
-    default:
+    const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+    if (mods & Qt::ControlModifier) {
+        if (e->key() == Qt::Key_A && mods == Qt::ControlModifier && ManyRows()) {
+            SelectAll();
+            SelectionChanged();
+        } else {
+            e->ignore();
+        }
+        return;
+    }
+    const int target = KeyTarget(e->key());
+    if (target >= 0) {
+        MoveCurrent(target, ManyRows() && (mods & Qt::ShiftModifier));
+    } else if (e->key() == Qt::Key_Space && ManyRows() && itemIndex_ >= 0 && itemIndex_ < items_.Count()) {
+        SetSelected(itemIndex_, !Selected(itemIndex_));
+        anchor_ = itemIndex_;
+        SelectionChanged();
+    } else {
         QWidget::keyPressEvent(e);
-        break;
     }
     update();
+}
+
+int TFlatListBox::KeyTarget(int key) const
+{
+    const int last = items_.Count() - 1;
+    if (last < 0)
+        return -1;
+    const int current = std::clamp(itemIndex_, -1, last);
+    const int page = std::max(1, visibleRows_ - 1);
+    switch (key) {
+    case Qt::Key_Up: return std::max(0, current - 1);
+    case Qt::Key_Down: return std::min(last, current + 1);
+    case Qt::Key_Home: return 0;
+    case Qt::Key_End: return last;
+    case Qt::Key_PageUp: return std::max(0, current - page);
+    case Qt::Key_PageDown: return std::min(last, std::max(0, current) + page);
+    default: return -1;
+    }
+}
+
+void TFlatListBox::MoveCurrent(int index, bool extend)
+{
+    if (!ManyRows()) {
+        SetItemIndex(index);
+        anchor_ = index;
+    } else if (extend) {
+        itemIndex_ = index;
+        selection_.clear();
+        SelectRange(anchor_ >= 0 ? anchor_ : index, index);
+    } else {
+        itemIndex_ = index;
+        anchor_ = index;
+    }
+    ScrollIntoView(index);
+    if (!ManyRows() || extend)
+        SelectionChanged();
+}
+
+void TFlatListBox::ScrollIntoView(int index)
+{
+    if (index < topIndex_)
+        topIndex_ = index;
+    else if (visibleRows_ > 0 && index >= topIndex_ + visibleRows_)
+        topIndex_ = index - visibleRows_ + 1;
 }
 
 // One notch is a delta of 120; the low byte of the 16-bit delta tells the
@@ -532,18 +671,17 @@ void TFlatListBox::ScrollWheelNotch(int direction)
         topIndex_ += lines;
 }
 
+// The focus mark comes and goes with the focus.
 void TFlatListBox::focusInEvent(QFocusEvent* e)
 {
     QWidget::focusInEvent(e);
-    if (transparentMode_ != tmNone)
-        update();
+    update();
 }
 
 void TFlatListBox::focusOutEvent(QFocusEvent* e)
 {
     QWidget::focusOutEvent(e);
-    if (transparentMode_ != tmNone)
-        update();
+    update();
 }
 
 void TFlatListBox::moveEvent(QMoveEvent* e)

@@ -2,6 +2,8 @@
 // itself: frame, fixed-height rows, optional bands with scroll arrows (no
 // scroll bar) and selected rows as filled, framed rectangles. Hit testing,
 // scrolling and selection are its own; only the visible rows are painted.
+// A row too long for the box is shown elided in the middle and whole in its
+// tooltip. Any number of rows can be selected.
 #pragma once
 
 #include "FlatUtilitys.h"
@@ -9,7 +11,6 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <bitset>
 #include <functional>
 #include <vector>
 
@@ -41,12 +42,13 @@ private:
     bool sorted_ = false;
 };
 
-class TFlatListBox : public QWidget, public TFlatColors {
+class TFlatListBox : public QWidget, public TFlatColors, public TFlatHintSource {
     Q_OBJECT
     Q_PROPERTY(FlatUtilitys::TTransparentMode TransparentMode READ TransparentMode WRITE SetTransparentMode)
     Q_PROPERTY(QStringList Items READ ItemList WRITE SetItemList)
     Q_PROPERTY(int ItemHeight READ ItemHeight WRITE SetItemHeight)
     Q_PROPERTY(bool MultiSelect READ MultiSelect WRITE SetMultiSelect)
+    Q_PROPERTY(bool ExtendedSelect READ ExtendedSelect WRITE SetExtendedSelect)
     Q_PROPERTY(bool ScrollBars READ ScrollBars WRITE SetScrollBars)
     Q_PROPERTY(TColor Color READ Color WRITE SetColor)
     Q_PROPERTY(TColor ColorArrow READ ColorArrow WRITE SetColorArrow)
@@ -80,6 +82,10 @@ public:
     void SetItemHeight(int v);
     bool MultiSelect() const { return multiSelect_; }
     void SetMultiSelect(bool v);
+    // A click selects only its row, Ctrl+click adds or removes one, Shift+click
+    // selects the rows from the last one clicked; Ctrl+A selects every row.
+    bool ExtendedSelect() const { return extendedSelect_; }
+    void SetExtendedSelect(bool v) { extendedSelect_ = v; }
     bool ScrollBars() const { return scrollBars_; }
     void SetScrollBars(bool v);
     TColor ColorArrow() const { return colors_[0]; }
@@ -99,7 +105,18 @@ public:
     // selection or the items.
     int ItemIndex() const { return itemIndex_; }
     void SetItemIndex(int v);
-    bool Selected(int index) const { return index >= 0 && index < 256 && selection_[std::size_t(index)]; }
+    bool Selected(int index) const
+    {
+        return index >= 0 && std::size_t(index) < selection_.size() && selection_[std::size_t(index)];
+    }
+    // How many of the items are selected.
+    int SelectedCount() const;
+    void SelectAll();
+    // The text row `index` shows: the item, elided in the middle when it is
+    // wider than the row.
+    QString RowText(int index) const;
+    // The whole item under a row that shows it elided, else the box's own tooltip.
+    QString HintAt(QPoint local) const override;
     int TopIndex() const { return topIndex_; }
     int VisibleRows() const { return visibleRows_; }
     const std::vector<QRect>& RowRects() const { return rowRects_; }
@@ -114,6 +131,8 @@ public:
     void ScrollTick();
 
     std::function<void(QObject*)> OnClick;
+    // The user changed the selection (mouse or keys).
+    std::function<void(QObject*)> OnSelectionChange;
     std::function<void(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)> OnMouseDown;
     std::function<void(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int)> OnMouseUp;
     std::function<void(QObject*, Qt::KeyboardModifiers, int, int)> OnMouseMove;
@@ -125,6 +144,7 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
     void ScrollWheelNotch(int direction);
@@ -137,7 +157,22 @@ private:
     int RowsFor(int height) const { return (height - Margins()) / (itemHeight_ + 2); }
     bool CanScrollDown(int by = 1) const { return items_.Count() >= topIndex_ + visibleRows_ + by; }
     void ItemsChanged();
-    bool SelectRowAt(QPoint p);
+    bool SelectRowAt(QPoint p, Qt::KeyboardModifiers modifiers);
+    // The item under `p`, or -1 outside the rows that hold one.
+    int ItemAt(QPoint p) const;
+    // Several rows can be selected (MultiSelect or ExtendedSelect).
+    bool ManyRows() const { return multiSelect_ || extendedSelect_; }
+    void SetSelected(int index, bool on);
+    // Selects the rows between `from` and `to`, both included.
+    void SelectRange(int from, int to);
+    // The row a navigation key leads to, or -1 for another key.
+    int KeyTarget(int key) const;
+    // Makes `index` the current row: the selected one in a single-selection
+    // box, the one Space acts on in the others (Shift selects up to it).
+    void MoveCurrent(int index, bool extend);
+    void ScrollIntoView(int index);
+    void SelectionChanged();
+    void PaintFocus(QPainter& painter);
     bool ScrollByArrowAt(QPoint p);
     void StartAutoRepeat(bool down);
     void PaintBackground(QPainter& painter);
@@ -157,8 +192,10 @@ private:
     int wheelRemainder_ = 0;  // wheel delta below one notch, not yet scrolled
     int visibleRows_ = 0;
     std::vector<QRect> rowRects_;
-    std::bitset<256> selection_;
+    std::vector<bool> selection_;
+    int anchor_ = -1;  // where a Shift selection starts
     int itemIndex_ = -1;
+    bool extendedSelect_ = false;
     bool scrollingDown_ = false;
     bool snapping_ = false;
     bool pressedInside_ = false;

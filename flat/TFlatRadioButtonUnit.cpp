@@ -1,6 +1,9 @@
 #include "TFlatRadioButtonUnit.h"
 
+#include <QKeyEvent>
 #include <QPainter>
+
+#include <algorithm>
 
 THoverTracker& TFlatRadioButton::Tracker()
 {
@@ -75,4 +78,38 @@ bool TFlatRadioButton::DialogChar(QChar ch)
         return false;
     setFocus(Qt::ShortcutFocusReason);
     return true;
+}
+
+std::vector<TFlatRadioButton*> TFlatRadioButton::GroupMembers() const
+{
+    std::vector<TFlatRadioButton*> members;
+    if (parentWidget() == nullptr)
+        return members;
+    for (QObject* child : parentWidget()->children()) {
+        auto* radio = qobject_cast<TFlatRadioButton*>(child);
+        if (radio != nullptr && radio->GroupIndex() == groupIndex_ && radio->isVisible() && radio->isEnabled())
+            members.push_back(radio);
+    }
+    return members;
+}
+
+void TFlatRadioButton::keyPressEvent(QKeyEvent* e)
+{
+    int step = 0;
+    if (e->key() == Qt::Key_Up || e->key() == Qt::Key_Left)
+        step = -1;
+    else if (e->key() == Qt::Key_Down || e->key() == Qt::Key_Right)
+        step = 1;
+    if (step == 0 || e->modifiers() != Qt::NoModifier) {
+        TFlatMarkControl::keyPressEvent(e);
+        return;
+    }
+    const auto members = GroupMembers();
+    const auto at = std::find(members.begin(), members.end(), this);
+    if (at == members.end())
+        return;
+    const auto count = static_cast<std::ptrdiff_t>(members.size());
+    TFlatRadioButton* next = members[std::size_t(((at - members.begin()) + step + count) % count)];
+    next->setFocus(Qt::TabFocusReason);
+    next->SetChecked(true);
 }

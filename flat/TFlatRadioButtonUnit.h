@@ -5,6 +5,8 @@
 
 #include "TFlatCheckBoxUnit.h"
 
+#include <vector>
+
 class TFlatRadioButton : public TFlatMarkControl {
     Q_OBJECT
     Q_PROPERTY(TColor ColorDot READ ColorDot WRITE SetColorDot)
@@ -34,8 +36,14 @@ public:
 protected:
     void DrawMark(QPainter& painter) override;
     void Released(QPoint p) override;
+    void SpacePressed() override { SetChecked(true); }
     void focusInEvent(QFocusEvent* e) override;
+    // The arrow keys check the previous or next button of the group.
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    // The enabled, visible buttons of this one's group, in creation order.
+    std::vector<TFlatRadioButton*> GroupMembers() const;
+
     int groupIndex_ = 0;
 };

@@ -243,3 +243,88 @@ TEST_F(Cli, listShowsControlCharactersEscapedOnOneLine)
 }
 
 }  // namespace
+
+namespace {
+
+// restore NAME... takes only what is named (less --exclude); -n prints the
+// plan and writes nothing; -v names each file restored.
+TEST_F(Cli, restoreTakesWhatIsNamedAndDryRunWritesNothing)
+{
+    Write(root / "src" / "sub" / "c.txt", "c");
+    ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "*") + "' /s' -q").status, 0);
+    const std::string restore = "restore " + Q(root / "a.bck") + " sub --exclude '*.bin' --dest " + Q(root / "out");
+    const auto plan = Run(restore + " -n");
+    EXPECT_EQ(plan.status, 0) << plan.out;
+    EXPECT_EQ(plan.out, "new              " + (root / "out" / "c.txt").string() + "\n1 of 1 files would be restored\n");
+    EXPECT_FALSE(fs::exists(root / "out"));
+
+    const auto verbose = Run(restore + " -v");
+    EXPECT_EQ(verbose.status, 0) << verbose.out;
+    EXPECT_EQ(verbose.out, (root / "out" / "c.txt").string() + "\n1 of 1 files restored\n");
+    EXPECT_EQ(Read(root / "out" / "c.txt"), "c");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 1);
+    EXPECT_NE(Run(restore + " -n").out.find("replace          "), std::string::npos);
+}
+
+// Without --dest a restore writes over the stored paths only when told to.
+TEST_F(Cli, restoreToTheStoredPathsNeedsToOriginal)
+{
+    ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "a.txt") + " -q").status, 0);
+    Write(root / "src" / "a.txt", "newer work");
+    const auto bare = Run("restore " + Q(root / "a.bck"));
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_NE(bare.out.find("--dest DIR"), std::string::npos) << bare.out;
+    EXPECT_NE(bare.out.find("--to-original"), std::string::npos) << bare.out;
+    EXPECT_EQ(Run("restore " + Q(root / "a.bck") + " --to-original --dest " + Q(root / "out")).status, 2);
+    EXPECT_EQ(Read(root / "src" / "a.txt"), "newer work");
+
+    EXPECT_EQ(Run("restore " + Q(root / "a.bck") + " --to-original -q").status, 0);
+    EXPECT_EQ(Read(root / "src" / "a.txt"), std::string(50000, 'a'));
+}
+
+// compare exits as cmp does: 0 all the same, 1 when one byte differs or a
+// file is missing, each such file named.
+TEST_F(Cli, compareNamesWhatDiffersAndExitsOneForIt)
+{
+    ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "*") + "' /s' -q").status, 0);
+    const auto same = Run("compare " + Q(root / "a.bck"));
+    EXPECT_EQ(same.status, 0) << same.out;
+    EXPECT_NE(same.out.find("2 files compared: 2 same"), std::string::npos) << same.out;
+
+    std::string changed = Read(root / "src" / "sub" / "r.bin");
+    changed[123456] = char(changed[123456] ^ 0x40);
+    Write(root / "src" / "sub" / "r.bin", changed);
+    fs::remove(root / "src" / "a.txt");
+    const auto differs = Run("compare " + Q(root / "a.bck"));
+    EXPECT_EQ(differs.status, 1);
+    EXPECT_NE(differs.out.find("differs    " + (root / "src" / "sub" / "r.bin").string() + "\n"), std::string::npos)
+        << differs.out;
+    EXPECT_NE(differs.out.find("missing    " + (root / "src" / "a.txt").string() + "\n"), std::string::npos);
+    EXPECT_EQ(Run("compare " + Q(root / "a.bck") + " '*.txt' --dest " + Q(root / "src" / "sub") + " -q").status, 1);
+    Write(root / "src" / "sub" / "a.txt", std::string(50000, 'a'));
+    EXPECT_EQ(Run("compare " + Q(root / "a.bck") + " '*.txt' --dest " + Q(root / "src" / "sub") + " -q").status, 0);
+}
+
+// list --json: Python's json reads every line, and each name, encoded as the
+// file system encodes names, is the very file that was backed up.
+TEST_F(Cli, listJsonGivesEveryNameBackToPython)
+{
+    fs::create_directories(root / "odd");
+    for (const std::string name : {"bad\xff\xfe name", "line\nend\t\"q\\", "caf\xc3\xa9 \xed\xa0\x80", "ctl\x01\x7f"})
+        Write(root / "odd" / name, name);
+    ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "odd" / "*") + " -q --title 'T\xff'").status, 0);
+    Write(root / "check.py", "import json, os, sys\n"
+                             "lines = [json.loads(l) for l in open(sys.argv[1], 'rb')]\n"
+                             "assert lines[0]['files'] == 4 and lines[0]['listed'], lines[0]\n"
+                             "assert os.fsencode(lines[0]['title']) == b'T\\xff', lines[0]\n"
+                             "for f in lines[1:]:\n"
+                             "    assert open(os.fsencode(f['name']), 'rb').read() == os.fsencode(f['name']).split(b'/')[-1]\n"
+                             "    assert f['size'] == len(os.fsencode(f['name']).split(b'/')[-1]) and f['date'][4] == '-'\n"
+                             "print('parsed', len(lines) - 1)\n");
+    const auto parsed = Run("list " + Q(root / "a.bck") + " --json >" + Q(root / "list.json") + "; python3 " +
+                            Q(root / "check.py") + " " + Q(root / "list.json"));
+    EXPECT_EQ(parsed.status, 0) << parsed.out;
+    EXPECT_EQ(parsed.out, "parsed 4\n");
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QTest>
@@ -214,6 +215,36 @@ TEST_F(FlatButtons, spaceClicksOnKeyUpAndLatchesAGroupedButtonOnKeyDown)
     EXPECT_EQ(clicks, 2) << "Enter does nothing";
 }
 
+// A focused button shows a dotted mark inside its frame; keys it does not use
+// (Ctrl+Tab, Ctrl+PageDown) go on to its containers.
+TEST_F(FlatButtons, aFocusedButtonShowsItAndPassesOnKeysItDoesNotUse)
+{
+    struct Container : QWidget {
+        QList<int> keys;
+        void keyPressEvent(QKeyEvent* e) override
+        {
+            if (e->key() != Qt::Key_Control)
+                keys << e->key();
+        }
+    };
+    auto* box = new Container;
+    box->setParent(form.get());
+    box->setGeometry(0, 0, 200, 100);
+    box->show();
+    auto* b = new TFlatButton(box);
+    b->setGeometry(10, 10, 89, 25);
+    b->SetTabStop(true);
+    b->show();
+    const QRect mark = b->rect().adjusted(3, 3, -4, -4);
+    EXPECT_EQ(FocusMarkPixels(Face(b), mark, FocusMarkColor(b)), 0);
+    b->setFocus();
+    EXPECT_GE(FocusMarkPixels(Face(b), mark, FocusMarkColor(b)), mark.width() / 2);
+    QTest::keyClick(b, Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(b, Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(box->keys, (QList<int>{Qt::Key_Tab, Qt::Key_PageDown}));
+    EXPECT_TRUE(b->hasFocus());
+}
+
 TEST_F(FlatButtons, acceleratorsClickByAltLetterAndByTheFormOnlyWhatIsSeen)
 {
     auto* edit = new QLineEdit(form.get());
@@ -230,7 +261,13 @@ TEST_F(FlatButtons, acceleratorsClickByAltLetterAndByTheFormOnlyWhatIsSeen)
 
     other->setFocus();
     QTest::keyClick(other, Qt::Key_C);
-    EXPECT_EQ(clicks, 2) << "a character a button does not take goes to the form";
+    EXPECT_EQ(clicks, 1) << "a plain letter typed on a button clicks nothing";
+    QTest::keyClick(other, Qt::Key_C, Qt::AltModifier);
+    EXPECT_EQ(clicks, 2) << "Alt+C from a button";
+    if (QApplication::focusWidget() != nullptr)
+        QApplication::focusWidget()->clearFocus();
+    QTest::keyClick(form.get(), Qt::Key_C);
+    EXPECT_EQ(clicks, 2) << "nor while no control has the focus";
 
     close->hide();
     EXPECT_FALSE(OfferDialogChar(form.get(), 'C')) << "a hidden button ignores its accelerator";

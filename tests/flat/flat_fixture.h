@@ -40,6 +40,15 @@ public:
         QTest::mouseMove(target, local);
     }
     static QImage Face(QWidget* w) { return w->grab().toImage(); }
+    // Pixels of `color` along the top edge of `mark`: a dotted focus mark has
+    // every other one.
+    static int FocusMarkPixels(const QImage& face, const QRect& mark, const QColor& color)
+    {
+        int found = 0;
+        for (int x = mark.left(); x <= mark.right(); ++x)
+            found += face.pixel(x, mark.top()) == color.rgb() ? 1 : 0;
+        return found;
+    }
 
     std::unique_ptr<QWidget> form;
 };

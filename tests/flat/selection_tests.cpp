@@ -243,6 +243,38 @@ TEST_F(FlatSelection, radioAcceleratorOnlyMovesTheFocus)
     EXPECT_FALSE(radio->Checked());
 }
 
+// The focused check box or radio button marks its caption; the arrow keys
+// check the next or previous radio button of the group, the space bar the
+// focused one.
+TEST_F(FlatSelection, marksShowTheFocusAndRadioButtonsFollowTheArrows)
+{
+    auto* box = Make<TFlatGroupBox>(10, 10);
+    box->resize(200, 90);
+    auto* first = Make<TFlatRadioButton>(8, 16, box);
+    auto* second = Make<TFlatRadioButton>(8, 36, box);
+    first->SetCaption("Path originale");
+    second->SetCaption("Altro path");
+    first->SetChecked(true);
+    first->setFocus();
+    const QColor mark = FocusMarkColor(first);
+    const QRect caption = first->CaptionRect();
+    const auto markAboveCaption = [&](QWidget* w) {
+        return FocusMarkPixels(Face(w), QRect(caption.left() - 2, 0, caption.width(), 1), mark);
+    };
+    EXPECT_GT(markAboveCaption(first), 10);
+    EXPECT_EQ(markAboveCaption(second), 0);
+    QTest::keyClick(first, Qt::Key_Down);
+    EXPECT_TRUE(second->Checked() && second->hasFocus());
+    EXPECT_FALSE(first->Checked());
+    EXPECT_GT(markAboveCaption(second), 10);
+    EXPECT_EQ(markAboveCaption(first), 0);
+    QTest::keyClick(second, Qt::Key_Down);
+    EXPECT_TRUE(first->Checked()) << "the arrows wrap around";
+    second->setFocus();
+    QTest::keyClick(second, Qt::Key_Space);
+    EXPECT_TRUE(second->Checked());
+}
+
 // ---------------------------------------------------------------- list box
 
 TEST_F(FlatSelection, listBoxLaysOutWholeRowsAndSnapsItsHeight)
@@ -304,9 +336,8 @@ TEST_F(FlatSelection, clicksSelectTheRowUnderThePointer)
     auto* list = Make<TFlatListBox>(10, 10);
     for (int i = 0; i < 10; ++i)
         list->Items().Add("item " + QString::number(i));
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key_Down);
-    QTest::keyClick(list, Qt::Key_Down);
+    QApplication::setWheelScrollLines(2);
+    Wheel(list, -120);
     ASSERT_EQ(list->TopIndex(), 2);
     int clicks = 0, downs = 0;
     list->OnClick = [&](QObject*) { ++clicks; };
@@ -334,7 +365,9 @@ TEST_F(FlatSelection, clicksSelectTheRowUnderThePointer)
     EXPECT_EQ(downs, 1);
 }
 
-TEST_F(FlatSelection, keysAndWheelScrollWithoutSelecting)
+// In a single-selection box the navigation keys move the selection and keep
+// it in view; the wheel only scrolls.
+TEST_F(FlatSelection, keysMoveTheSelectionIntoViewAndTheWheelOnlyScrolls)
 {
     auto* list = Make<TFlatListBox>(10, 10);
     list->SetItemHeight(17);
@@ -344,30 +377,124 @@ TEST_F(FlatSelection, keysAndWheelScrollWithoutSelecting)
         list->Items().Add(QString::number(i));
     list->setFocus();
     QTest::keyClick(list, Qt::Key_PageDown);
-    EXPECT_EQ(list->TopIndex(), 0) << "3 items, 7 rows";
+    EXPECT_EQ(list->ItemIndex(), 2) << "3 items: Page Down stops at the last";
+    EXPECT_EQ(list->TopIndex(), 0);
     for (int i = 3; i < 20; ++i)
         list->Items().Add(QString::number(i));
+    QTest::keyClick(list, Qt::Key_Home);
     for (int i = 0; i < 10; ++i)
         QTest::keyClick(list, Qt::Key_Down);
-    ASSERT_EQ(list->TopIndex(), 10);
+    EXPECT_EQ(list->ItemIndex(), 10);
+    EXPECT_EQ(list->TopIndex(), 4) << "the selection comes into view at the bottom";
     QTest::keyClick(list, Qt::Key_PageDown);
+    EXPECT_EQ(list->ItemIndex(), 16);
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(list->ItemIndex(), 19);
     EXPECT_EQ(list->TopIndex(), 13);
     QTest::keyClick(list, Qt::Key_PageUp);
-    EXPECT_EQ(list->TopIndex(), 6);
-    EXPECT_EQ(list->ItemIndex(), -1) << "keys never select";
+    QTest::keyClick(list, Qt::Key_Up);
+    EXPECT_EQ(list->ItemIndex(), 12);
+    EXPECT_EQ(list->TopIndex(), 12) << "and at the top";
+    EXPECT_TRUE(list->Selected(12));
+    EXPECT_EQ(list->SelectedCount(), 1);
 
     QApplication::setWheelScrollLines(3);
     Wheel(list, 120);
-    EXPECT_EQ(list->TopIndex(), 3);
+    EXPECT_EQ(list->TopIndex(), 9);
     Wheel(list, -120);
-    EXPECT_EQ(list->TopIndex(), 6);
+    EXPECT_EQ(list->TopIndex(), 12);
     Wheel(list, 240);
     Wheel(list, -240);
-    EXPECT_EQ(list->TopIndex(), 6) << "two notches at once do nothing";
-    Wheel(list, -120);
+    EXPECT_EQ(list->TopIndex(), 12) << "two notches at once do nothing";
     Wheel(list, -120);
     Wheel(list, -120);
     EXPECT_EQ(list->TopIndex(), 13) << "stops at the last page";
+    EXPECT_EQ(list->ItemIndex(), 12) << "the wheel never selects";
+}
+
+// A box of many rows selects any number of them, beyond 256 too: click,
+// Ctrl+click, Shift+click, Space on the row the keys move to, Shift+key and
+// Ctrl+A; Ctrl with another key is left to the containers.
+TEST_F(FlatSelection, extendedSelectionTakesAnyRowsByMouseAndKeys)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    list->SetExtendedSelect(true);
+    QStringList items;
+    for (int i = 0; i < 300; ++i)
+        items << "riga " + QString::number(i);
+    list->Items().Assign(items);
+    int changes = 0;
+    list->OnSelectionChange = [&](QObject*) { ++changes; };
+    const auto row = [&](int r) { return list->RowRects()[std::size_t(r)].center(); };
+
+    ClickAt(list, row(0));
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(list->ItemIndex(), 299);
+    EXPECT_EQ(list->TopIndex(), 295);
+    EXPECT_EQ(list->SelectedCount(), 1) << "moving does not select";
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_TRUE(list->Selected(0) && list->Selected(299));
+    QTest::keyClick(list, Qt::Key_Up, Qt::ShiftModifier);
+    QTest::keyClick(list, Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(list->SelectedCount(), 3) << "Shift+Up twice from the row Space took";
+    EXPECT_TRUE(list->Selected(297) && !list->Selected(0));
+
+    QTest::keyClick(list, Qt::Key_Home);
+    ClickAt(list, row(1));
+    QTest::keyClick(list, Qt::Key_End);
+    QTest::mouseClick(list, Qt::LeftButton, Qt::ControlModifier, row(0));  // the pointer stays on row 1
+    EXPECT_TRUE(list->Selected(1) && list->Selected(296));
+    QCursor::setPos(list->mapToGlobal(row(4)));
+    QTest::mouseClick(list, Qt::LeftButton, Qt::ShiftModifier, row(4));
+    EXPECT_EQ(list->SelectedCount(), 4) << "Shift+click: the rows from the last clicked";
+    EXPECT_TRUE(list->Selected(296) && list->Selected(299) && !list->Selected(1));
+
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(list->SelectedCount(), 300);
+    ClickAt(list, row(2));
+    EXPECT_EQ(list->SelectedCount(), 1);
+    EXPECT_TRUE(list->Selected(297));
+    EXPECT_EQ(changes, 9);
+
+    QKeyEvent pageKey(QEvent::KeyPress, Qt::Key_PageDown, Qt::ControlModifier);
+    QApplication::sendEvent(list, &pageKey);
+    EXPECT_FALSE(pageKey.isAccepted()) << "Ctrl+PageDown switches pages, not rows";
+}
+
+// The focused box marks its current row (or its inside when there is none).
+TEST_F(FlatSelection, aFocusedListMarksItsCurrentRow)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    for (const char* item : {"uno", "due", "tre"})
+        list->Items().Add(item);
+    auto* edit = Make<QLineEdit>(10, 200);
+    edit->setFocus();
+    const QColor mark = FocusMarkColor(list);
+    const QRect row1 = list->RowRects()[1].adjusted(1, 1, -1, -1);
+    list->SetItemIndex(1);
+    EXPECT_EQ(FocusMarkPixels(Face(list), row1, mark), 0);
+    list->setFocus();
+    EXPECT_GE(FocusMarkPixels(Face(list), row1, mark), row1.width() / 2);
+    list->Items().Clear();
+    EXPECT_GT(FocusMarkPixels(Face(list), list->rect().adjusted(1, 1, -1, -1), mark), list->width() / 3);
+}
+
+// A row too long for the box is shown cut in the middle, both ends readable,
+// and whole in its tooltip; elsewhere the box's own tooltip applies.
+TEST_F(FlatSelection, aLongRowIsElidedInTheMiddleAndWholeInItsHint)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    list->setToolTip("Suggerimento");
+    const QString longRow = "/inizio/" + QString(220, 'x') + "/fine.txt data 01/02/2020, 7 bytes";
+    list->Items().Add(longRow);
+    list->Items().Add("corta");
+    const QString shown = list->RowText(0);
+    EXPECT_TRUE(shown.startsWith("/inizio/") && shown.endsWith("7 bytes") && shown.size() < longRow.size())
+        << shown.toStdString();
+    EXPECT_LE(QFontMetrics(list->font()).horizontalAdvance(shown), list->RowRects()[0].width() - 6);
+    EXPECT_EQ(list->RowText(1), "corta");
+    EXPECT_EQ(list->HintAt(list->RowRects()[0].center()), longRow);
+    EXPECT_EQ(list->HintAt(list->RowRects()[1].center()), "Suggerimento");
 }
 
 // Touchpads and fine wheels send parts of a notch: they add up into notches.
