@@ -42,10 +42,17 @@ for page in arcovelo arcovelo-cli; do
   [ -z "$warnings" ] || fail "man -l $page.1.gz: $warnings"
 done
 bash -n "$work/root/usr/share/bash-completion/completions/arcovelo-cli" || fail "completion script"
-# The completion offers the level values.
-words=$(bash -c "source '$work/root/usr/share/bash-completion/completions/arcovelo-cli'
-  COMP_WORDS=(arcovelo-cli backup a.bck --level m); COMP_CWORD=4; _arcovelo_cli; echo \${COMPREPLY[*]}")
-[ "$words" = "max" ] || fail "completion of --level m gave '$words'"
+# What the completion offers for the words given, in a folder holding a
+# file a.bck and a folder b.bck (as bash splits them: "--level=m" is three).
+complete_words() {
+  (cd "$work/completion" && bash -c 'source "$0"; COMP_WORDS=(arcovelo-cli "$@"); COMP_CWORD=$#; _arcovelo_cli
+    echo "${COMPREPLY[*]}"' "$work/root/usr/share/bash-completion/completions/arcovelo-cli" "$@")
+}
+mkdir -p "$work/completion/b.bck" && touch "$work/completion/a.bck"
+[ "$(complete_words backup a.bck --level m)" = "max" ] || fail "completion of --level m"
+[ "$(complete_words backup a.bck --level = f)" = "fastest" ] || fail "completion of --level=f"
+words=$(complete_words backup --title foo "")
+[ "$words" = "b.bck a.bck" ] || fail "completion of the archive after --title foo gave '$words'"
 
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null) || fail "cpack"
 deb=$(ls "$work"/package/*.deb)
