@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -194,9 +195,10 @@ std::string TotalOf(std::int64_t header, const std::vector<std::string>& lines)
     std::int64_t total = 0;
     for (const auto& line : lines) {
         const auto size = SplitListLine(line).size;
-        if (!size)
-            return unknown;
-        total += *size + static_cast<std::int64_t>(line.size()) + 2;
+        const auto bytes = static_cast<std::int64_t>(line.size()) + 2;
+        if (!size || *size > std::numeric_limits<std::int64_t>::max() - bytes - total)
+            return unknown;  // a list that tells no size, or sizes no disk holds
+        total += *size + bytes;
     }
     return std::to_string(total);
 }
