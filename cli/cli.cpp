@@ -8,12 +8,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <optional>
+#include <string_view>
 
 namespace arcovelo::cli {
 namespace {
@@ -87,34 +93,32 @@ struct Request {
 // Wires the engine to the terminal: host, progress line, error and warning
 // capture, Ctrl-C as Stop.
 struct Session {
-    TBackupFile engine;
     ProgressLine progress;
+    std::shared_ptr<TerminalHost> host;
+    TBackupFile engine;
     StopOnSignals signals;
     int reportedError = 0;
     int warnings = 0;
 
-    Session(bool yes, bool quiet) : progress(!quiet)
+    Session(bool yes, bool quiet) : progress(!quiet), host(std::make_shared<TerminalHost>(yes, progress))
     {
-        auto host = std::make_shared<TerminalHost>(yes);
         host->onYield = [this] {
             if (StopOnSignals::StopRequested())
                 engine.Stop();
         };
         engine.SetHost(host);
         engine.OnWarning = [this](TBackupFile*, const std::string& text) {
-            progress.Clear();
             ++warnings;
-            std::cerr << "arcovelo-cli: warning: " << text << "\n";
+            host->ShowWarning(text);
         };
         engine.OnProgress = [this](TBackupFile* sender, const std::string& file, TPercentage percent, bool& cont) {
             if (StopOnSignals::StopRequested())
                 cont = false;
             progress.Show(file, percent, sender->BytesProcessed(), sender->TotalSize());
         };
-        engine.OnError = [this](TBackupFile*, int code, const std::string& message) {
-            progress.Clear();
+        engine.OnError = [this](TBackupFile* sender, int code, const std::string& message) {
             reportedError = code;
-            std::cerr << "arcovelo-cli: " << message << "\n";
+            host->ShowFailure(message, sender->ErrorDetail());
         };
     }
 
@@ -122,11 +126,11 @@ struct Session {
     // asked for again (nobody would put it in): the run is cancelled instead.
     void GiveUpOnMissingVolumes(const std::string& archive)
     {
-        engine.OnNeedDisk = [archive, asked = std::optional<std::uint16_t>()](
+        engine.OnNeedDisk = [this, archive, asked = std::optional<std::uint16_t>()](
                                 TBackupFile*, std::uint16_t disk, bool& cont) mutable {
             cont = !(asked && *asked == disk);
             if (!cont)
-                std::cerr << "arcovelo-cli: volume " << disk << " of " << archive << " not found\n";
+                host->ShowError("volume " + std::to_string(disk) + " of " + archive + " not found");
             asked = disk;
         };
     }
@@ -151,7 +155,7 @@ struct Session {
     {
         if (engine.Files().KindOf(archive) != PathKind::Missing)
             return true;
-        std::cerr << "arcovelo-cli: " << archive << ": no such archive\n";
+        std::cerr << "arcovelo-cli: " << Printable(archive) << ": no such archive\n";
         return false;
     }
 
@@ -165,6 +169,68 @@ struct Session {
         return warnings != 0 ? kIncomplete : kSuccess;
     }
 };
+
+// "1 file", "2 files".
+std::string Counted(std::int64_t count, const std::string& noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// `text` as a decimal number of type Number when it is one and nothing else.
+template <typename Number>
+std::optional<Number> WholeNumber(std::string_view text)
+{
+    Number value{};
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+// One line of the file-ID list. When the line ends in a TAB, a date stamp,
+// "=" and a size, each a number in range, `name` is what comes before;
+// otherwise `name` is the whole line and there is no stamp or size.
+struct ListEntry {
+    std::string name;
+    std::optional<std::int32_t> stamp;
+    std::optional<std::int64_t> size;
+};
+
+ListEntry SplitListLine(const std::string& line)
+{
+    const auto tab = line.rfind('\t');  // a name may hold a TAB; the stamp and size hold none
+    const auto eq = tab == std::string::npos ? std::string::npos : line.find('=', tab);
+    if (eq == std::string::npos)
+        return {line, {}, {}};
+    const std::string_view text(line);
+    const auto stamp = WholeNumber<std::int32_t>(text.substr(tab + 1, eq - tab - 1));
+    const auto size = WholeNumber<std::int64_t>(text.substr(eq + 1));
+    if (!stamp || !size || *size < 0)
+        return {line, {}, {}};
+    return {line.substr(0, tab), stamp, size};
+}
+
+// The header keeps at most 2^31-1 bytes. Beyond, the real total is the
+// files' sizes plus the list's own text (each line and its CR LF), when
+// every line of the list tells its size.
+std::string TotalOf(std::int64_t header, const std::vector<std::string>& lines)
+{
+    if (header < format::kMaxHeaderValue)
+        return std::to_string(header);
+    const std::string unknown = "at least " + std::to_string(header);
+    if (lines.empty())
+        return unknown;
+    std::int64_t total = 0;
+    for (const auto& line : lines) {
+        const auto size = SplitListLine(line).size;
+        const auto bytes = static_cast<std::int64_t>(line.size()) + 2;
+        if (!size || *size > std::numeric_limits<std::int64_t>::max() - bytes - total)
+            return unknown;  // a list that tells no size, or sizes no disk holds
+        total += *size + bytes;
+    }
+    return std::to_string(total);
+}
 
 int Backup(const Request& r)
 {
@@ -180,24 +246,21 @@ int Backup(const Request& r)
         s.ShowEachFile();
     const bool ok = e.Backup(r.entries, r.archive);
     const int status = s.Status(ok);
+    // Data that does not compress makes the archive a little larger than
+    // the files: that is no compression, not a negative one.
     if (ok && !r.quiet)
-        std::cout << e.FileCount() << " files, " << e.TotalSize() << " bytes, compression " << e.CompressionRate()
-                  << " %\n";
+        std::cout << Counted(e.FileCount(), "file") << ", " << e.TotalSize() << " bytes, compression "
+                  << std::clamp(e.CompressionRate(), 0, 100) << " %\n";
     return status;
 }
 
-std::string FormatStamp(const std::string& text)
+// The stamp as local date and time, or as it is stored when it is no date.
+std::string FormatStamp(std::int32_t stamp)
 {
     std::time_t t = 0;
-    try {
-        if (!TimeFromDosStamp(static_cast<std::int32_t>(std::stol(text)), t))
-            return text;
-    } catch (const std::exception&) {
-        return text;
-    }
     std::tm local{};
-    if (!LocalTimeOf(t, local))
-        return text;
+    if (!TimeFromDosStamp(stamp, t) || !LocalTimeOf(t, local))
+        return std::to_string(stamp);
     char out[32];
     std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%S", &local);
     return out;
@@ -233,19 +296,18 @@ int List(const Request& r)
         PrintJsonList(s.engine, title, lines);
         return kSuccess;
     }
-    std::cout << "Title: " << Printable(title) << "\nFiles: " << s.engine.FileCount() << "\nTotal size: "
-              << s.engine.TotalSize() << " bytes\n";
-    if (lines.empty())
-        std::cout << "Nessuna informazione estesa dei files per questo archivio.\n";
+    if (!r.quiet) {
+        std::cout << "Title: " << Printable(title) << "\nFiles: " << s.engine.FileCount()
+                  << "\nTotal size: " << TotalOf(s.engine.TotalSize(), lines) << " bytes\n";
+        if (lines.empty())
+            std::cout << "Nessuna informazione estesa dei files per questo archivio.\n";
+    }
     for (const auto& line : lines) {
-        const auto tab = line.rfind('\t');  // a name may hold a TAB; the stamp and size hold none
-        const auto eq = tab == std::string::npos ? std::string::npos : line.find('=', tab);
-        if (eq == std::string::npos) {
-            std::cout << Printable(line) << "\n";
-            continue;
-        }
-        std::cout << Printable(line.substr(0, tab)) << "  " << FormatStamp(line.substr(tab + 1, eq - tab - 1)) << "  "
-                  << line.substr(eq + 1) << "\n";
+        const ListEntry entry = SplitListLine(line);
+        if (!entry.size)
+            std::cout << Printable(entry.name) << "\n";
+        else
+            std::cout << Printable(entry.name) << "  " << FormatStamp(*entry.stamp) << "  " << *entry.size << "\n";
     }
     return kSuccess;
 }
@@ -313,7 +375,7 @@ int Restore(const Request& r)
     const bool ok = s.engine.Restore(r.archive, r.dest);
     const int status = s.Status(ok);
     if (!r.quiet)
-        std::cout << s.engine.ProcessedCount() << " of " << s.engine.FileCount() << " files restored\n";
+        std::cout << s.engine.ProcessedCount() << " of " << Counted(s.engine.FileCount(), "file") << " restored\n";
     return status;
 }
 
@@ -365,9 +427,10 @@ int Test(const Request& r)
     const bool ok = s.engine.TestArchive(r.archive, damage);
     s.progress.Clear();
     for (const auto& d : damage)
-        std::cout << (d.file.empty() ? "archive" : Printable(d.file)) << ": " << Printable(d.what) << "\n";
-    if (ok)
-        std::cout << "OK: " << s.engine.ProcessedCount() << " records, every chunk sound\n";
+        std::cerr << "arcovelo-cli: " << (d.file.empty() ? "archive" : Printable(d.file)) << ": " << Printable(d.what)
+                  << "\n";
+    if (ok && !r.quiet)
+        std::cout << "OK: " << Counted(s.engine.ProcessedCount(), "record") << ", every chunk sound\n";
     return ok ? kSuccess : kFailure;
 }
 
@@ -415,6 +478,7 @@ void DefineCommands(CLI::App& app, Request& r, int& status)
     CLI::App* list = app.add_subcommand("list", "show the title, the counts and the contents of ARCHIVE");
     archive(list);
     list->add_flag("--json", r.json, "one JSON object a line: title and counts, then each file");
+    list->add_flag("--quiet", r.quiet, "only the contents, one line per file");
     list->callback([&] { status = List(r); });
 
     CLI::App* restore = app.add_subcommand("restore", "restore the files of ARCHIVE (or only the NAMEs)");
@@ -446,14 +510,30 @@ void DefineCommands(CLI::App& app, Request& r, int& status)
     test->callback([&] { status = Test(r); });
 }
 
-}  // namespace
-
-int RunCli(const std::vector<std::string>& args)
+// The first word that is not an option names the command; an unknown one
+// is named back ("" when the command is known or there is none).
+std::string UnknownCommand(const CLI::App& app, const std::vector<std::string>& args)
 {
-    CLI::App app{"", "arcovelo-cli"};
-    Request request;
-    int status = kSuccess;
-    DefineCommands(app, request, status);
+    for (const auto& arg : args) {
+        if (arg == "--")
+            return "";
+        if (arg.empty() || arg[0] != '-') {
+            for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+                if (command->get_name() == arg)
+                    return "";
+            return arg;
+        }
+    }
+    return "";
+}
+
+int Parse(CLI::App& app, const std::vector<std::string>& args, const int& status)
+{
+    if (const std::string unknown = UnknownCommand(app, args); !unknown.empty()) {
+        std::cerr << "arcovelo-cli: unknown command \"" << Printable(unknown)
+                  << "\"\nRun 'arcovelo-cli --help' for the commands and options.\n";
+        return kUsage;
+    }
     std::vector<const char*> argv{"arcovelo-cli"};
     for (const auto& a : args)
         argv.push_back(a.c_str());
@@ -466,13 +546,39 @@ int RunCli(const std::vector<std::string>& args)
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "arcovelo-cli: " << e.what() << "\nRun 'arcovelo-cli --help' for the commands and options.\n";
+        std::cerr << "arcovelo-cli: " << Printable(e.what())
+                  << "\nRun 'arcovelo-cli --help' for the commands and options.\n";
         return kUsage;
     } catch (const std::exception& e) {
-        std::cerr << "\narcovelo-cli: " << e.what() << "\n";
+        std::cerr << "arcovelo-cli: " << Printable(e.what()) << "\n";
         return kFailure;
     }
     return status;
+}
+
+// Output that did not reach its file is a failure (a full disk behind a
+// redirection); a run that failed already keeps its own status.
+int CheckOutput(int status)
+{
+    errno = 0;
+    std::cout.flush();
+    if (std::cout && std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    const int error = errno;
+    std::cerr << "arcovelo-cli: cannot write the output" << (error != 0 ? std::string(": ") + std::strerror(error) : "")
+              << "\n";
+    return status == kSuccess ? kFailure : status;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args)
+{
+    CLI::App app{"", "arcovelo-cli"};
+    Request request;
+    int status = kSuccess;
+    DefineCommands(app, request, status);
+    return CheckOutput(Parse(app, args, status));
 }
 
 }  // namespace arcovelo::cli

@@ -6,6 +6,12 @@ _arcovelo_cli()
     COMPREPLY=()
     cur="${COMP_WORDS[COMP_CWORD]}"
     prev="${COMP_WORDS[COMP_CWORD-1]}"
+    # --opt=value: bash splits it into "--opt" "=" "value" (= is a word break).
+    if [[ "$cur" == "=" ]]; then
+        cur=""
+    elif [[ "$prev" == "=" && $COMP_CWORD -ge 2 ]]; then
+        prev="${COMP_WORDS[COMP_CWORD-2]}"
+    fi
     command=""
     for ((i = 1; i < COMP_CWORD; i++)); do
         case "${COMP_WORDS[i]}" in
@@ -35,14 +41,26 @@ _arcovelo_cli()
         return
     fi
     # The archive: folders and .bck files; a backup's entries: any file.
-    local words=0
+    # Words that are options or their values are not arguments.
+    local words=0 word
     for ((i = i + 1; i < COMP_CWORD; i++)); do
-        [[ "${COMP_WORDS[i]}" != -* ]] && words=$((words + 1))
+        word="${COMP_WORDS[i]}"
+        case "$word" in
+            --title|--level|--volume-size|--dest|--mode)
+                [[ "${COMP_WORDS[i+1]}" == "=" ]] && i=$((i + 1))
+                i=$((i + 1)) ;;
+            -*) ;;
+            *) words=$((words + 1)) ;;
+        esac
     done
     if [[ "$command" == backup && $words -ge 1 ]]; then
         COMPREPLY=($(compgen -f -- "$cur"))
     else
-        COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X '!*.bck' -- "$cur"))
+        local name
+        COMPREPLY=($(compgen -d -- "$cur"))
+        for name in $(compgen -f -X '!*.bck' -- "$cur"); do
+            [[ -d "$name" ]] || COMPREPLY+=("$name")  # a folder named x.bck is listed once
+        done
     fi
 }
 complete -o filenames -F _arcovelo_cli arcovelo-cli

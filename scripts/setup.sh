@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libsqlite3-dev libdeflate-dev
   libgtest-dev libcli11-dev
-  desktop-file-utils dpkg-dev file man-db
+  desktop-file-utils dpkg-dev file man-db lintian appstream
   qt6-base-dev qt6-translations-l10n fonts-dejavu-core fonts-liberation2
   clang libclang-rt-14-dev
   python3

@@ -1,12 +1,16 @@
 // arcovelo-cli as a user runs it: commands, output and exit statuses.
+#include "terminal.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <csignal>
 #include <random>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,11 +52,12 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    // Runs arcovelo-cli with `args` (already quoted), no terminal attached.
-    Result Run(const std::string& args)
+    // Runs arcovelo-cli with `args` (already quoted), no terminal attached;
+    // `out` gets what `redirect` sends into the pipe (stdout and stderr).
+    Result Run(const std::string& args, const std::string& redirect = "2>&1")
     {
         const std::string command = "ARCOVELO_STATE_DIR='" + (root / "state").string() + "' " ARCOVELO_CLI " " +
-                                    args + " </dev/null 2>&1";
+                                    args + " </dev/null " + redirect;
         Result r;
         FILE* pipe = popen(command.c_str(), "r");
         std::array<char, 4096> buffer{};
@@ -63,6 +68,29 @@ protected:
         return r;
     }
     std::string Q(const fs::path& p) const { return "'" + p.string() + "'"; }
+
+    // An archive whose only record is a file-ID list holding `list`, with
+    // `total` in the header, as any program could write it.
+    static void WriteListOnlyArchive(const fs::path& p, const std::string& list, std::int32_t total)
+    {
+        std::string bytes;
+        const auto int32 = [&](std::int32_t v) {
+            for (int i = 0; i < 4; ++i)
+                bytes += static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
+        };
+        int32(0);  // no title
+        int32(total);
+        int32(1);
+        int32(9);
+        bytes += "FILE:LIST";
+        int32(0);  // the list's own date stamp, read by nobody
+        bytes += std::string("EC2\0", 4);
+        int32(-static_cast<std::int32_t>(list.size()));  // stored raw
+        bytes += list;
+        int32(0);  // group end
+        int32(0);  // end marker
+        Write(p, bytes);
+    }
 
     // Starts arcovelo-cli with `args`, sends `signal` once it has written
     // `bytes` bytes (or has ended), and gives its exit status.
@@ -128,7 +156,9 @@ TEST_F(Cli, exitStatusesTellUsageEngineErrorsCancelAndFailure)
     EXPECT_EQ(Run("").status, 2);
     EXPECT_EQ(Run("--help").status, 0);
     EXPECT_EQ(Run("backup " + Q(root / "a.bck") + " x --level fast").status, 2);
-    EXPECT_EQ(Run("frobnicate").status, 2);
+    const auto unknownCommand = Run("frobnicate");
+    EXPECT_EQ(unknownCommand.status, 2);
+    EXPECT_NE(unknownCommand.out.find("unknown command \"frobnicate\""), std::string::npos) << unknownCommand.out;
 
     const auto unwritable = Run("backup " + Q(root / "missing" / "a.bck") + " " + Q(root / "src" / "a.txt"));
     EXPECT_EQ(unwritable.status, 14) << unwritable.out;
@@ -137,10 +167,13 @@ TEST_F(Cli, exitStatusesTellUsageEngineErrorsCancelAndFailure)
     // Without an end marker: restore ends with the read error, test says why.
     ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "a.txt") + " --quiet").status, 0);
     fs::resize_file(root / "a.bck", fs::file_size(root / "a.bck") - 4);
-    EXPECT_EQ(Run("restore " + Q(root / "a.bck") + " --dest " + Q(root / "out")).status, 1);
+    const auto restore = Run("restore " + Q(root / "a.bck") + " --dest " + Q(root / "out"));
+    EXPECT_EQ(restore.status, 1);
+    EXPECT_EQ(restore.out.rfind("arcovelo-cli: ", 0), 0u) << "no empty line first: " << restore.out;
     const auto test = Run("test " + Q(root / "a.bck"));
     EXPECT_EQ(test.status, 1);
     EXPECT_NE(test.out.find("end marker"), std::string::npos) << test.out;
+    EXPECT_EQ(Run("test " + Q(root / "a.bck"), "2>/dev/null").out, "") << "damage goes to stderr";
 
     EXPECT_EQ(Run("list " + Q(root / "none.bck")).status, 1);
 
@@ -240,6 +273,119 @@ TEST_F(Cli, listShowsControlCharactersEscapedOnOneLine)
     const auto list = Run("list " + Q(root / "a.bck"));
     EXPECT_NE(list.out.find((root / "src").string() + "/two\\nlines\\t.txt  "), std::string::npos) << list.out;
     EXPECT_EQ(list.out.find("\nlines"), std::string::npos) << list.out;
+}
+
+// Counts read right, quiet runs print nothing but their contents, and data
+// that does not compress shows no negative compression.
+TEST_F(Cli, summariesCountInTheSingularAndQuietRunsAreQuiet)
+{
+    Write(root / "src" / "tiny.bin", "\x93\x01\xFE\x7A\x11");
+    const std::string archive = Q(root / "t.bck");
+    const auto backup = Run("backup " + archive + " " + Q(root / "src" / "tiny.bin"));
+    EXPECT_EQ(backup.out.rfind("1 file, ", 0), 0u) << backup.out;
+    EXPECT_NE(backup.out.find(" bytes, compression 0 %\n"), std::string::npos) << backup.out;
+    EXPECT_EQ(Run("restore " + archive + " --dest " + Q(root / "out")).out, "1 of 1 file restored\n");
+    EXPECT_NE(Run("test " + archive).out.find("OK: 2 records,"), std::string::npos);
+
+    const auto quietTest = Run("test " + archive + " --quiet");
+    EXPECT_EQ(quietTest.status, 0);
+    EXPECT_EQ(quietTest.out, "");
+    const auto quietList = Run("list --quiet " + archive);
+    EXPECT_EQ(quietList.status, 0);
+    EXPECT_EQ(quietList.out.rfind((root / "src" / "tiny.bin").string() + "  20", 0), 0u) << quietList.out;
+    EXPECT_EQ(std::count(quietList.out.begin(), quietList.out.end(), '\n'), 1) << quietList.out;
+}
+
+// Output that does not reach its file (a full disk) fails the run: status 1
+// and a message on stderr.
+TEST_F(Cli, outputThatCannotBeWrittenFailsTheRun)
+{
+    ASSERT_EQ(Run("backup " + Q(root / "a.bck") + " " + Q(root / "src" / "a.txt") + " --quiet").status, 0);
+    const std::string runs[] = {"list " + Q(root / "a.bck"), "test " + Q(root / "a.bck"), "--help",
+                                "backup " + Q(root / "b.bck") + " " + Q(root / "src" / "a.txt")};
+    for (const auto& args : runs) {
+        const auto full = Run(args, "2>&1 >/dev/full");
+        EXPECT_EQ(full.status, 1) << args;
+        EXPECT_NE(full.out.find("cannot write the output: No space left on device"), std::string::npos)
+            << args << ": " << full.out;
+    }
+}
+
+// A file-ID list written by anything cannot reach the terminal raw: a line
+// whose stamp or size is not a number in range is shown whole and escaped,
+// never in part as a number or a date.
+TEST_F(Cli, listShowsLinesWhoseStampOrSizeIsNotANumberEscaped)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/a\t2162688=3", "/a  1980-01-01T00:00:00  3\n"},
+        {"/t\t\x1B]0;title\x07=3", "/t\\t\\x1B]0;title\\x07=3\n"},
+        {"/s\t2162688=3\x1B[2J", "/s\\t2162688=3\\x1B[2J\n"},
+        {"/j\t2162688junk=3", "/j\\t2162688junk=3\n"},
+        {"/r\t99999999999=3", "/r\\t99999999999=3\n"},
+        {"/n\t2162688=-3", "/n\\t2162688=-3\n"},
+    };
+    for (const auto& [list, shown] : cases) {
+        WriteListOnlyArchive(root / "l.bck", list, 100);
+        const auto out = Run("list --quiet " + Q(root / "l.bck"));
+        EXPECT_EQ(out.status, 0);
+        EXPECT_EQ(out.out, shown);
+    }
+}
+
+// The header holds at most 2^31-1 bytes; list tells the real total from the
+// file-ID list, as the backup said it.
+TEST_F(Cli, listShowsTheRealTotalOfArchivesAbove2GiB)
+{
+    const std::string list = "/big\t2162688=2621440000\r\n/small\t2162688=46\r\n";
+    WriteListOnlyArchive(root / "l.bck", list, 0x7FFFFFFF);
+    const auto out = Run("list " + Q(root / "l.bck"));
+    EXPECT_NE(out.out.find("Total size: " + std::to_string(2621440046 + list.size()) + " bytes\n"), std::string::npos)
+        << out.out;
+}
+
+// Every text from an archive reaches the terminal through one escaping:
+// controls (C0, DEL, C1), bidirectional controls and every byte that is not
+// well-formed UTF-8 become escapes; printable characters stay as they are.
+TEST(Printable, showsControlsAndMalformedUtf8AsEscapesAndTheRestAsItIs)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/home/ann/caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80.txt", "/home/ann/caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80.txt"},
+        {"\xF4\x8F\xBF\xBF\xEF\xBF\xBD", "\xF4\x8F\xBF\xBF\xEF\xBF\xBD"},  // U+10FFFF, U+FFFD
+        {"a\x1B]0;title\x07", "a\\x1B]0;title\\x07"},
+        {"two\nlines\t\r\x7F", "two\\nlines\\t\\r\\x7F"},
+        {"\xC2\x9B" "2J", "\\xC2\\x9B2J"},                           // C1: the one-byte CSI
+        {"\xC0\xAF|\xE0\x80\xAF|\xF0\x80\x80\xAF", "\\xC0\\xAF|\\xE0\\x80\\xAF|\\xF0\\x80\\x80\\xAF"},  // overlong
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},                         // a surrogate
+        {"\xF4\x90\x80\x80|\xF5\x80\x80\x80", "\\xF4\\x90\\x80\\x80|\\xF5\\x80\\x80\\x80"},  // above U+10FFFF
+        {"\xC3(|\xE6\x97", "\\xC3(|\\xE6\\x97"},                     // cut sequences
+        {"doc\xE2\x80\xAEtxt.exe", "doc\\xE2\\x80\\xAEtxt.exe"},       // U+202E
+        {"\xE2\x80\xAA\xE2\x81\xA6\xE2\x81\xA9", "\\xE2\\x80\\xAA\\xE2\\x81\\xA6\\xE2\\x81\\xA9"},  // U+202A, U+2066, U+2069
+    };
+    for (const auto& [raw, shown] : cases)
+        EXPECT_EQ(arcovelo::cli::Printable(raw), shown);
+}
+
+// The progress line is cut by characters, never through one.
+TEST(Printable, cutsTextByWholeCharacters)
+{
+    const std::string name = "a\xC3\xA9\xE6\x97\xA5";
+    EXPECT_EQ(arcovelo::cli::CharacterCount(name), 3u);
+    EXPECT_EQ(arcovelo::cli::LastCharacters(name, 2), "\xC3\xA9\xE6\x97\xA5");
+    EXPECT_EQ(arcovelo::cli::LastCharacters(name, 5), name);
+}
+
+// An engine failure shows what lies behind it on the next line, escaped.
+TEST(TerminalHost, showsTheFailuresDetailEscapedUnderItsMessage)
+{
+    arcovelo::cli::ProgressLine progress(false);
+    arcovelo::cli::TerminalHost host(false, progress);
+    std::ostringstream captured;
+    auto* previous = std::cerr.rdbuf(captured.rdbuf());
+    host.ShowFailure("Cannot write to archive", "/x/\x1B[2Jy.bck: No space left on device");
+    host.ShowFailure("Cannot read archive", "");
+    std::cerr.rdbuf(previous);
+    EXPECT_EQ(captured.str(), "arcovelo-cli: Cannot write to archive\n  /x/\\x1B[2Jy.bck: No space left on device\n"
+                              "arcovelo-cli: Cannot read archive\n");
 }
 
 }  // namespace

@@ -12,11 +12,13 @@ DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null
 expected=(
   usr/bin/arcovelo
   usr/bin/arcovelo-cli
-  usr/share/applications/arcovelo.desktop
-  usr/share/metainfo/arcovelo.metainfo.xml
-  usr/share/man/man1/arcovelo.1
-  usr/share/man/man1/arcovelo-cli.1
+  usr/share/applications/org.arcovelo.Arcovelo.desktop
+  usr/share/metainfo/org.arcovelo.Arcovelo.metainfo.xml
+  usr/share/man/man1/arcovelo.1.gz
+  usr/share/man/man1/arcovelo-cli.1.gz
   usr/share/bash-completion/completions/arcovelo-cli
+  usr/share/doc/arcovelo/copyright
+  usr/share/doc/arcovelo/changelog.Debian.gz
 )
 for size in 16 32 48 64 128 256; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/arcovelo.png")
@@ -24,22 +26,40 @@ done
 for f in "${expected[@]}"; do
   [ -s "$work/root/$f" ] || fail "$f is not installed"
 done
-file "$work/root/usr/share/icons/hicolor/256x256/apps/arcovelo.png" | grep -q "256 x 256" || fail "the 256 icon is not 256 x 256"
+for size in 16 32 48 64 128 256; do
+  file "$work/root/usr/share/icons/hicolor/${size}x${size}/apps/arcovelo.png" | grep -q "$size x $size, 8-bit/color RGBA" ||
+    fail "the $size icon is not $size x $size with a transparent background"
+done
 
-desktop-file-validate "$work/root/usr/share/applications/arcovelo.desktop" || fail "desktop entry"
-grep -q '^Exec=arcovelo$' "$work/root/usr/share/applications/arcovelo.desktop" || fail "Exec"
+desktop=$work/root/usr/share/applications/org.arcovelo.Arcovelo.desktop
+desktop-file-validate "$desktop" || fail "desktop entry"
+grep -q '^Exec=arcovelo$' "$desktop" || fail "Exec"
+# The metainfo with the desktop entry it names; warnings and infos fail too.
+appstreamcli validate-tree --strict --no-net "$work/root" >"$work/appstream.txt" ||
+  fail "appstreamcli validate-tree: $(cat "$work/appstream.txt")"
 for page in arcovelo arcovelo-cli; do
-  warnings=$(MANWIDTH=80 man --warnings -l -E UTF-8 "$work/root/usr/share/man/man1/$page.1" 2>&1 >/dev/null)
-  [ -z "$warnings" ] || fail "man -l $page.1: $warnings"
+  warnings=$(MANWIDTH=80 man --warnings -l -E UTF-8 "$work/root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "man -l $page.1.gz: $warnings"
 done
 bash -n "$work/root/usr/share/bash-completion/completions/arcovelo-cli" || fail "completion script"
-# The completion offers the level values.
-words=$(bash -c "source '$work/root/usr/share/bash-completion/completions/arcovelo-cli'
-  COMP_WORDS=(arcovelo-cli backup a.bck --level m); COMP_CWORD=4; _arcovelo_cli; echo \${COMPREPLY[*]}")
-[ "$words" = "max" ] || fail "completion of --level m gave '$words'"
+# What the completion offers for the words given, in a folder holding a
+# file a.bck and a folder b.bck (as bash splits them: "--level=m" is three).
+complete_words() {
+  (cd "$work/completion" && bash -c 'source "$0"; COMP_WORDS=(arcovelo-cli "$@"); COMP_CWORD=$#; _arcovelo_cli
+    echo "${COMPREPLY[*]}"' "$work/root/usr/share/bash-completion/completions/arcovelo-cli" "$@")
+}
+mkdir -p "$work/completion/b.bck" && touch "$work/completion/a.bck"
+[ "$(complete_words backup a.bck --level m)" = "max" ] || fail "completion of --level m"
+[ "$(complete_words backup a.bck --level = f)" = "fastest" ] || fail "completion of --level=f"
+words=$(complete_words backup --title foo "")
+[ "$words" = "b.bck a.bck" ] || fail "completion of the archive after --title foo gave '$words'"
 
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null) || fail "cpack"
 deb=$(ls "$work"/package/*.deb)
+# Every error and warning fails, but the one about closing the bug of a
+# first upload to Debian's archive: this package goes to no archive.
+lintian --allow-root --fail-on error,warning --suppress-tags initial-upload-closes-no-bugs "$deb" >"$work/lintian.txt" 2>&1 ||
+  fail "lintian: $(cat "$work/lintian.txt")"
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6widgets6 zlib1g libdeflate0 libsqlite3-0 fonts-liberation2; do
   echo "$depends" | grep -q "$lib" || fail "the package does not depend on $lib: $depends"

@@ -8,4 +8,6 @@ export TZ="${TZ:-Europe/Rome}"
 export WINEPREFIX="${ARCOVELO_WINEPREFIX:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/arcovelo-wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Wine makes the prefix's last folder only: a fresh home has no ~/.cache.
+mkdir -p "$WINEPREFIX"
 exec wine "$@"
