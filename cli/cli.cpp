@@ -176,18 +176,6 @@ std::string Counted(std::int64_t count, const std::string& noun)
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-// `text` as a decimal number of type Number when it is one and nothing else.
-template <typename Number>
-std::optional<Number> WholeNumber(std::string_view text)
-{
-    Number value{};
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
-
 // One line of the file-ID list. When the line ends in a TAB, a date stamp,
 // "=" and a size, each a number in range, `name` is what comes before;
 // otherwise `name` is the whole line and there is no stamp or size.
@@ -199,16 +187,10 @@ struct ListEntry {
 
 ListEntry SplitListLine(const std::string& line)
 {
-    const auto tab = line.rfind('\t');  // a name may hold a TAB; the stamp and size hold none
-    const auto eq = tab == std::string::npos ? std::string::npos : line.find('=', tab);
-    if (eq == std::string::npos)
+    format::ListedFile file;
+    if (!format::ParseListedFile(line, file) || file.size < 0)
         return {line, {}, {}};
-    const std::string_view text(line);
-    const auto stamp = WholeNumber<std::int32_t>(text.substr(tab + 1, eq - tab - 1));
-    const auto size = WholeNumber<std::int64_t>(text.substr(eq + 1));
-    if (!stamp || !size || *size < 0)
-        return {line, {}, {}};
-    return {line.substr(0, tab), stamp, size};
+    return {file.name, file.stamp, file.size};
 }
 
 // The header keeps at most 2^31-1 bytes. Beyond, the real total is the
@@ -276,7 +258,7 @@ void PrintJsonList(const TBackupFile& engine, const std::string& title, const st
         format::ListedFile file;
         if (format::ParseListedFile(line, file))
             std::cout << "{\"name\": " << JsonString(file.name) << ", \"date\": "
-                      << JsonString(FormatStamp(std::to_string(file.stamp))) << ", \"size\": " << file.size << "}\n";
+                      << JsonString(FormatStamp(file.stamp)) << ", \"size\": " << file.size << "}\n";
         else
             std::cout << "{\"name\": " << JsonString(line) << ", \"date\": null, \"size\": null}\n";
     }

@@ -13,7 +13,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -525,10 +524,9 @@ void TBackupFile::CheckRecordAgainstList(ReadRun& run)
         return;
     if (run.checked == &run.listText) {
         for (const auto& line : SplitLines(run.listText.Bytes(), format::kMaxFileListLines)) {
-            const auto tab = line.rfind('\t');
-            const auto equals = line.find('=', tab == std::string::npos ? 0 : tab);
-            if (tab != std::string::npos && equals != std::string::npos)
-                run.listedSizes[line.substr(0, tab)].push_back(std::strtoll(line.c_str() + equals + 1, nullptr, 10));
+            format::ListedFile file;
+            if (format::ParseListedFile(line, file))
+                run.listedSizes[file.name].push_back(file.size);
         }
         run.checked = &run.discard;
         return;
