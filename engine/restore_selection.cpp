@@ -125,6 +125,15 @@ bool PatternTakes(const std::string& pattern, const std::string& storedName)
     return false;
 }
 
+bool LeavesOut(const std::vector<std::string>& exclusions, const std::string& name, const std::string& path)
+{
+    return std::any_of(exclusions.begin(), exclusions.end(), [&](const std::string& pattern) {
+        const std::string mask = Comparable(pattern);
+        const bool withSeparator = mask.find(SeparatorOf(Comparable(path))) != std::string::npos;
+        return PatternTakes(pattern, withSeparator ? path : name);
+    });
+}
+
 bool IsSelected(const TRestoreSelection& selection, const std::string& storedName)
 {
     if (storedName == format::kFileListName)

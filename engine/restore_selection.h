@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace arcovelo {
 
@@ -19,6 +20,12 @@ namespace arcovelo {
 // case (letters A-Z, as names are stored) and with '/' read as '\'. A name
 // written on Windows ("x:\...") is split at '\' on every platform.
 bool PatternTakes(const std::string& pattern, const std::string& storedName);
+
+// True when one of `exclusions` leaves out the file or folder `name` that a
+// backup found at `path` (absolute, as stored): a pattern without a separator
+// is matched against `name`, one with a separator against `path` and the
+// folders it lies below, by the rules of PatternTakes.
+bool LeavesOut(const std::vector<std::string>& exclusions, const std::string& name, const std::string& path);
 
 // True when `selection` takes the file stored as `storedName`: an empty
 // include list takes every file, and an exclusion always wins. The file-ID

@@ -328,3 +328,42 @@ TEST_F(Cli, listJsonGivesEveryNameBackToPython)
 }
 
 }  // namespace
+
+namespace {
+
+// backup takes a folder as a person names it; --exclude leaves out names
+// (without /) or paths (with /) and does not enter excluded folders; hidden
+// folders are counted, and entered with --hidden.
+TEST_F(Cli, backupTakesAFolderLessItsExclusionsAndCountsHiddenFolders)
+{
+    fs::create_directories(root / "src" / "sub" / "cache");
+    fs::create_directories(root / "src" / ".git");
+    Write(root / "src" / "sub" / "cache" / "c.txt", "c");
+    Write(root / "src" / "sub" / "x.log", "l");
+    Write(root / "src" / ".git" / "h", "h");
+    // The files named by -v and the note on hidden folders, without the summary line.
+    const auto files = [&](const std::string& args) {
+        auto backup = Run("backup " + Q(root / "a.bck") + " " + args + " -v");
+        EXPECT_EQ(backup.status, 0) << backup.out;
+        std::string& out = backup.out;
+        const auto summary = out.find(" files, ");
+        if (summary == std::string::npos)
+            return out;
+        const auto start = out.rfind('\n', summary) + 1;
+        return out.erase(start, out.find('\n', summary) + 1 - start);
+    };
+    const std::string a = (root / "src" / "a.txt").string() + "\n";
+    const std::string r = (root / "src" / "sub" / "r.bin").string() + "\n";
+    const std::string c = (root / "src" / "sub" / "cache" / "c.txt").string() + "\n";
+    const std::string l = (root / "src" / "sub" / "x.log").string() + "\n";
+    const std::string h = (root / "src" / ".git" / "h").string() + "\n";
+    const std::string hidden = "1 hidden folders not entered (--hidden enters them)\n";
+    for (const std::string entry : {Q(root / "src"), Q(root / "src") + "/", Q(root / "src") + "' /s'"})
+        EXPECT_EQ(files(entry), c + r + l + a + hidden) << entry;
+    EXPECT_EQ(files(Q(root / "src") + " --exclude cache --exclude '*.log'"),
+              r + a + hidden);
+    EXPECT_EQ(files(Q(root / "src") + " --exclude " + Q(root / "src" / "sub") + " --hidden"),
+              h + a);
+}
+
+}  // namespace

@@ -52,6 +52,18 @@ TEST(SelectionRules, namesMasksAndFoldersTakeWhatTheySayAndExclusionsWin)
     EXPECT_FALSE(Takes({{"*"}, {}}, format::kFileListName));
 }
 
+TEST(SelectionRules, backupExclusionsMatchANameWithoutSeparatorAndAPathWithOne)
+{
+    const std::string path = "/home/ann/docs/cache";
+    EXPECT_TRUE(LeavesOut({"cache"}, "cache", path));
+    EXPECT_TRUE(LeavesOut({"c?che", "x"}, "cache", path));
+    EXPECT_FALSE(LeavesOut({"docs"}, "cache", path)) << "a name is the found item's own, not its folders'";
+    EXPECT_TRUE(LeavesOut({"/home/ann/docs"}, "cache", path));
+    EXPECT_TRUE(LeavesOut({"*/docs/cache"}, "cache", path));
+    EXPECT_FALSE(LeavesOut({"/home/ann/doc"}, "cache", path));
+    EXPECT_FALSE(LeavesOut({}, "cache", path));
+}
+
 TEST(SelectionRules, namesWrittenOnWindowsAreSplitAtBackslashes)
 {
     EXPECT_TRUE(PatternTakes("c:\\dati", "c:\\dati\\a.txt"));
