@@ -9,7 +9,7 @@ _arcovelo_cli()
     command=""
     for ((i = 1; i < COMP_CWORD; i++)); do
         case "${COMP_WORDS[i]}" in
-            backup|list|restore|test) command="${COMP_WORDS[i]}"; break ;;
+            backup|list|restore|compare|test) command="${COMP_WORDS[i]}"; break ;;
         esac
     done
 
@@ -17,30 +17,35 @@ _arcovelo_cli()
         --level) COMPREPLY=($(compgen -W "fastest default max none" -- "$cur")); return ;;
         --mode) COMPREPLY=($(compgen -W "all no-overwrite newer existing existing-newer" -- "$cur")); return ;;
         --dest) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-        --title|--volume-size) return ;;
+        --title|--volume-size|--exclude) return ;;
     esac
 
     if [[ -z "$command" ]]; then
-        COMPREPLY=($(compgen -W "backup list restore test --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "backup list restore compare test --help --version" -- "$cur"))
         return
     fi
     if [[ "$cur" == -* ]]; then
         local options="--help"
         case "$command" in
-            backup) options+=" --title --incremental --level --volume-size --no-file-list --keep-archive-flags --yes --quiet" ;;
-            restore) options+=" --dest --full-path --mode --yes --quiet" ;;
+            backup) options+=" --title --incremental --level --volume-size --no-file-list --keep-archive-flags --exclude --hidden --verbose --yes --quiet" ;;
+            list) options+=" --json" ;;
+            restore) options+=" --dest --to-original --full-path --mode --exclude --dry-run --verbose --yes --quiet" ;;
+            compare) options+=" --dest --full-path --exclude --verbose --yes --quiet" ;;
             test) options+=" --yes --quiet" ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi
-    # The archive: folders and .bck files; a backup's entries: any file.
+    # The archive: folders and .bck files; a backup's entries: any file; the
+    # NAMEs of restore and compare are stored names, not files here.
     local words=0
     for ((i = i + 1; i < COMP_CWORD; i++)); do
         [[ "${COMP_WORDS[i]}" != -* ]] && words=$((words + 1))
     done
     if [[ "$command" == backup && $words -ge 1 ]]; then
         COMPREPLY=($(compgen -f -- "$cur"))
+    elif [[ ( "$command" == restore || "$command" == compare ) && $words -ge 1 ]]; then
+        return
     else
         COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X '!*.bck' -- "$cur"))
     fi
