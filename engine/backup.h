@@ -305,6 +305,7 @@ private:
     void SyncTouchedFolders(ReadRun& run);
     void OpenArchiveToWalk(ReadRun& run, const std::string& archiveName);
     bool TakeSelected(ReadRun& run);
+    void ReadSelectionList(ReadRun& run);
     void CountSelection(ReadRun& run);
     void VisitRecord(ReadRun& run);
     bool VisitRecords(const std::string& ArchiveName, RecordVisitor& visitor);

@@ -178,6 +178,25 @@ TEST_F(Selected, withoutAFileListOrAcrossVolumesTheSelectionStillHolds)
     }
 }
 
+TEST_F(Selected, aFileListOverSeveralVolumesStillGivesTheSelectedCountAndSize)
+{
+    std::int64_t selectedSize = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "many/" + std::string(60, 'n') + std::to_string(i) + (i % 100 == 0 ? ".sel" : ".txt");
+        WriteBytes(src() / name, TextBytes(std::size_t(i)));
+        selectedSize += i % 100 == 0 ? i : 0;
+    }
+    engine.SetCompressionLevel(clNone);
+    engine.SetMaxSize(format::kMinVolumeSize + 20000);
+    BackUp();
+    ASSERT_TRUE(fs::exists(root / "a.004")) << "the list spans volumes";
+    engine.SetSelection({{"*.sel"}, {}});
+    ASSERT_TRUE(engine.Restore(Archive(), out().string()));
+    EXPECT_EQ(engine.FileCount(), 10);
+    EXPECT_EQ(engine.TotalSize(), selectedSize);
+    EXPECT_EQ(FilesBelow(out()).size(), 10u);
+}
+
 // For every mode: the plan says what the restore then does, file by file, and
 // afterwards every file the plan wrote compares the same.
 TEST_F(Selected, thePlanIsWhatTheRestoreThenDoesInEveryMode)
