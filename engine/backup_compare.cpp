@@ -83,10 +83,14 @@ private:
             return folder_.empty() ? "cannot go back to its stored path on this system"
                                    : "not a plain name below the destination folder";
         if (!folder_.empty()) {
-            const std::string relative = destination.path.substr(folder_.size());
-            std::string obstacle = ObstacleBelow(fs_, folder_, relative);
-            if (!obstacle.empty())
-                return obstacle;
+            // The folders of the previous file need no second look.
+            const std::string parent = ParentFolder(destination.path);
+            if (parent != clearFolder_) {
+                std::string obstacle = ObstacleBelow(fs_, folder_, destination.path.substr(folder_.size()));
+                if (!obstacle.empty())
+                    return obstacle;
+                clearFolder_ = parent;
+            }
             if (kind == PathKind::Link)
                 return "is a link inside the destination folder";
         }
@@ -106,6 +110,7 @@ private:
     bool fullPath_;
     std::vector<TRestorePlanEntry>& plan_;
     std::map<std::string, std::int32_t> written_;
+    std::string clearFolder_;  // below the destination folder, nothing in the way up to here
 };
 
 // Takes a file's decoded data and compares them with the file on disk as they
