@@ -45,7 +45,8 @@ std::string ObstacleBelow(FileSystem& fs, const std::string& folder, const std::
 }
 
 // Plans each file as RestoreRecord would decide it. Files the plan writes
-// count as existing, with their stored stamp, for the records after them.
+// count as existing, with their stored stamp, for the records after them, and
+// a later record for the same destination is not written over them.
 class Planner : public RecordVisitor {
 public:
     Planner(FileSystem& fs, std::string folder, TRestoreMode mode, bool fullPath, std::vector<TRestorePlanEntry>& plan)
@@ -65,6 +66,10 @@ public:
         const bool exists = age != -1;
         if (!ModeAllowsRestore(mode_, exists, age, stamp)) {
             entry.action = !exists ? paSkipMissing : mode_ == rmNoOverwrite ? paSkipExists : paSkipNotNewer;
+        } else if (written != written_.end()) {
+            // Two records on one name (a restore without folders): the first stays.
+            entry.action = paSkipExists;
+            entry.reason = "already holds another file of this archive";
         } else {
             entry.reason = Refusal(destination, kind);
             entry.action = !entry.reason.empty() ? paRefuse : exists ? paReplace : paWrite;

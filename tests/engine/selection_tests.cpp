@@ -262,6 +262,17 @@ TEST_F(Selected, thePlanNamesEachActionByItsReason)
     EXPECT_EQ(actions(rmNoOverwrite), std::make_pair(paSkipExists, paWrite));
     EXPECT_EQ(actions(rmNewer), std::make_pair(paSkipNotNewer, paWrite));
     EXPECT_EQ(actions(rmExisting), std::make_pair(paReplace, paSkipMissing));
+
+    // Two stored files with one name land on one destination: the first is written.
+    WriteBytes(src() / "docs/a.txt", TextBytes(5));
+    BackUp();
+    engine.SetRestoreMode(rmAll);
+    engine.SetSelection({{"a.txt"}, {}});
+    std::vector<TRestorePlanEntry> plan;
+    ASSERT_TRUE(engine.PlanRestore(Archive(), (root / "twice").string(), plan));
+    ASSERT_EQ(plan.size(), 2u);
+    EXPECT_EQ(plan[0].destination, plan[1].destination);
+    EXPECT_EQ(std::make_pair(plan[0].action, plan[1].action), std::make_pair(paWrite, paSkipExists));
 }
 
 TEST_F(Selected, compareFindsAOneByteChangeAndAFileThatGrew)
