@@ -575,7 +575,9 @@ void TForm1::Button3Click(QObject*)
             if (selected.empty() || mefiles->Selected(static_cast<int>(i)))
                 gauge_.total += storedSizes_[i];
     }
-    Backupfile1.SetSelection(arcovelo::TRestoreSelection{selected, {}});
+    arcovelo::TRestoreSelection selection;
+    selection.names.insert(selected.begin(), selected.end());
+    Backupfile1.SetSelection(std::move(selection));
     const bool ok =
         RunShowingProgress([&] { return Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination)); });
     Backupfile1.SetSelection({});

@@ -32,6 +32,13 @@ def run_once(command, cwd=None, env=None):
     return seconds, usage.ru_maxrss
 
 
+def some_file(tree):
+    """A file from the middle of the tree, so a selected restore must pass over
+    about half of the archive to reach it and the other half after it."""
+    names = sorted(os.path.join(folder, f) for folder, _, files in os.walk(tree) for f in files)
+    return names[len(names) // 2]
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build"))
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 100000
@@ -82,6 +89,10 @@ def main():
         restored = os.path.join(work, "restored")
         measure("arcovelo-cli restore (durable)",
                 "%s restore %s --dest %s --full-path --quiet" % (cli, archive, restored), before=fresh(restored))
+        picked = os.path.join(work, "picked")
+        measure("arcovelo-cli restore of one selected file",
+                "%s restore %s '%s' --dest %s --quiet" % (cli, archive, some_file(tree), picked),
+                before=fresh(picked))
         untar = os.path.join(work, "untar")
         measure("tar xzf + sync", "tar xzf %s && sync" % tarball, cwd=untar, before=fresh(untar))
         subprocess.run("%s backup %s '%s/* /s' --quiet --level fastest" % (cli, archive, tree), shell=True,
@@ -89,7 +100,7 @@ def main():
         measure("arcovelo-cli backup --incremental, nothing changed",
                 "%s backup %s '%s/* /s' --quiet --incremental" % (cli, os.path.join(work, "inc.bck"), tree))
     finally:
-        for folder in ("restored", "untar"):
+        for folder in ("restored", "picked", "untar"):
             unmount(os.path.join(work, folder))
         shutil.rmtree(work, ignore_errors=True)
 

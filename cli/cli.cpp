@@ -25,8 +25,9 @@ namespace arcovelo::cli {
 namespace {
 
 const char* const kStatusText =
-    "ENTRY is a file name or a mask (* and ?), optionally followed by \" /s\" to take\n"
-    "the matching files of every subfolder too. ARCHIVE is the first volume (.bck).\n"
+    "ENTRY is a folder (all it holds), a file name or a mask (* and ?), optionally\n"
+    "followed by \" /s\" to take the matching files of every subfolder too; hidden\n"
+    "folders are entered only with --hidden. ARCHIVE is the first volume (.bck).\n"
     "NAME (restore, compare) is a stored name as list shows it, a mask or a folder;\n"
     "one without a / matches any one file or folder name in the path.\n"
     "Exit status: 0 success, 1 failure, 2 bad usage, 3 cancelled (also by Ctrl-C),\n"
@@ -88,6 +89,7 @@ struct Request {
     bool toOriginal = false;
     bool dryRun = false;
     bool json = false;
+    bool hidden = false;
 };
 
 // Wires the engine to the terminal: host, progress line, error and warning
@@ -214,6 +216,37 @@ std::string TotalOf(std::int64_t header, const std::vector<std::string>& lines)
     return std::to_string(total);
 }
 
+// A folder named as an entry ("Documents", "Documents/", "Documents /s")
+// takes all its files and subfolders, as a folder dropped on the window does.
+// Other entries stay as they are.
+std::string EntryFor(FileSystem& fs, const std::string& entry)
+{
+    std::string base = entry;
+    while (!base.empty() && static_cast<unsigned char>(base.back()) <= ' ')
+        base.pop_back();
+    const bool marked = base.size() > 2 && (base.ends_with("/s") || base.ends_with("/S")) &&
+                        static_cast<unsigned char>(base[base.size() - 3]) <= ' ';
+    if (marked)
+        base.resize(base.size() - 2);
+    while (!base.empty() && static_cast<unsigned char>(base.back()) <= ' ')
+        base.pop_back();
+    if (base.empty() || base.find_first_of("*?") != std::string::npos || !fs.FolderExists(base))
+        return entry;
+    while (base.size() > 1 && IsPathSeparator(base.back()))
+        base.pop_back();
+    return base + (IsPathSeparator(base.back()) ? "" : std::string(1, kPathSeparator)) + "*.* /s";
+}
+
+// An exclusion with a separator names a path: a relative one is taken from
+// the current folder (one that begins with * matches anywhere as it is).
+std::string ExclusionFor(FileSystem& fs, const std::string& mask)
+{
+    const bool path = std::any_of(mask.begin(), mask.end(), IsPathSeparator);
+    if (!path || mask[0] == '*' || IsPathSeparator(mask[0]) || fs.AbsolutePath(mask) == mask)
+        return mask;
+    return StoredName(fs.AbsolutePath(mask));
+}
+
 int Backup(const Request& r)
 {
     Session s(r.yes, r.quiet);
@@ -226,13 +259,23 @@ int Backup(const Request& r)
     e.SetSetArchiveFlag(!r.keepArchiveFlags);
     if (r.verbose)
         s.ShowEachFile();
-    const bool ok = e.Backup(r.entries, r.archive);
+    std::vector<std::string> entries;
+    for (const auto& entry : r.entries)
+        entries.push_back(EntryFor(e.Files(), entry));
+    std::vector<std::string> exclusions;
+    for (const auto& mask : r.excludes)
+        exclusions.push_back(ExclusionFor(e.Files(), mask));
+    e.SetBackupExclude(std::move(exclusions));
+    e.SetBackupHidden(r.hidden);
+    const bool ok = e.Backup(entries, r.archive);
     const int status = s.Status(ok);
     // Data that does not compress makes the archive a little larger than
     // the files: that is no compression, not a negative one.
     if (ok && !r.quiet)
         std::cout << Counted(e.FileCount(), "file") << ", " << e.TotalSize() << " bytes, compression "
                   << std::clamp(e.CompressionRate(), 0, 100) << " %\n";
+    if (ok && !r.quiet && e.HiddenFoldersSkipped() != 0)
+        std::cout << Counted(e.HiddenFoldersSkipped(), "hidden folder") << " not entered (--hidden enters them)\n";
     return status;
 }
 
@@ -442,7 +485,7 @@ void DefineCommands(CLI::App& app, Request& r, int& status)
 
     CLI::App* backup = app.add_subcommand("backup", "write the files matched by ENTRY... into ARCHIVE");
     archive(backup);
-    backup->add_option("ENTRY", r.entries, "a file name or mask, optionally followed by \" /s\"")->required();
+    backup->add_option("ENTRY", r.entries, "a folder, a file name or mask, optionally followed by \" /s\"")->required();
     backup->add_option("--title", r.title, "the backup's title")->capture_default_str();
     backup->add_flag("--incremental", r.incremental, "only the files changed since their last backup");
     backup->add_option("--level", r.level, "compression level")
@@ -454,6 +497,10 @@ void DefineCommands(CLI::App& app, Request& r, int& status)
     backup->add_flag("--no-file-list", r.noFileList, "store no list of contents");
     backup->add_flag("--keep-archive-flags", r.keepArchiveFlags, "leave the files' archive flags set");
     backup->add_flag("-v,--verbose", r.verbose, "name each file as it is written");
+    backup->add_option("--exclude", r.excludes, "leave out files and folders matching MASK (repeatable)")
+        ->type_name("MASK")
+        ->allow_extra_args(false);
+    backup->add_flag("--hidden", r.hidden, "enter hidden folders too");
     prompts(backup);
     backup->callback([&] { status = Backup(r); });
 

@@ -15,7 +15,7 @@ _arcovelo_cli()
     command=""
     for ((i = 1; i < COMP_CWORD; i++)); do
         case "${COMP_WORDS[i]}" in
-            backup|list|restore|test) command="${COMP_WORDS[i]}"; break ;;
+            backup|list|restore|compare|test) command="${COMP_WORDS[i]}"; break ;;
         esac
     done
 
@@ -23,30 +23,33 @@ _arcovelo_cli()
         --level) COMPREPLY=($(compgen -W "fastest default max none" -- "$cur")); return ;;
         --mode) COMPREPLY=($(compgen -W "all no-overwrite newer existing existing-newer" -- "$cur")); return ;;
         --dest) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-        --title|--volume-size) return ;;
+        --title|--volume-size|--exclude) return ;;
     esac
 
     if [[ -z "$command" ]]; then
-        COMPREPLY=($(compgen -W "backup list restore test --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "backup list restore compare test --help --version" -- "$cur"))
         return
     fi
     if [[ "$cur" == -* ]]; then
         local options="--help"
         case "$command" in
-            backup) options+=" --title --incremental --level --volume-size --no-file-list --keep-archive-flags --yes --quiet" ;;
-            restore) options+=" --dest --full-path --mode --yes --quiet" ;;
+            backup) options+=" --title --incremental --level --volume-size --no-file-list --keep-archive-flags --exclude --hidden --verbose --yes --quiet" ;;
+            list) options+=" --json --quiet" ;;
+            restore) options+=" --dest --to-original --full-path --mode --exclude --dry-run --verbose --yes --quiet" ;;
+            compare) options+=" --dest --full-path --exclude --verbose --yes --quiet" ;;
             test) options+=" --yes --quiet" ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi
-    # The archive: folders and .bck files; a backup's entries: any file.
-    # Words that are options or their values are not arguments.
+    # The archive: folders and .bck files; a backup's entries: any file; the
+    # NAMEs of restore and compare are stored names, not files here. Words
+    # that are options or their values are not arguments.
     local words=0 word
     for ((i = i + 1; i < COMP_CWORD; i++)); do
         word="${COMP_WORDS[i]}"
         case "$word" in
-            --title|--level|--volume-size|--dest|--mode)
+            --title|--level|--volume-size|--dest|--mode|--exclude)
                 [[ "${COMP_WORDS[i+1]}" == "=" ]] && i=$((i + 1))
                 i=$((i + 1)) ;;
             -*) ;;
@@ -55,6 +58,8 @@ _arcovelo_cli()
     done
     if [[ "$command" == backup && $words -ge 1 ]]; then
         COMPREPLY=($(compgen -f -- "$cur"))
+    elif [[ ( "$command" == restore || "$command" == compare ) && $words -ge 1 ]]; then
+        return
     else
         local name
         COMPREPLY=($(compgen -d -- "$cur"))

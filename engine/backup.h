@@ -25,6 +25,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace arcovelo {
@@ -80,7 +81,10 @@ using TBackupWarningEvent = std::function<void(TBackupFile* Sender, const std::s
 struct TRestoreSelection {
     std::vector<std::string> include;
     std::vector<std::string> exclude;
-    bool empty() const { return include.empty() && exclude.empty(); }
+    // Stored names taken as they are, never as masks or folders: the rows a
+    // person picked from the file-ID list (a name may hold '*' or '?').
+    std::unordered_set<std::string> names;
+    bool empty() const { return include.empty() && exclude.empty() && names.empty(); }
 };
 
 // What a restore would do with one selected file (PlanRestore).
@@ -155,6 +159,15 @@ public:
     bool SaveFileID() const { return saveFileID_; }
     void SetSaveFileID(bool v) { saveFileID_ = v; }
 
+    // What Backup leaves out while it expands its entries: file and folder
+    // names or masks, or paths with a separator (LeavesOut in
+    // restore_selection.h); an excluded folder is not entered.
+    const std::vector<std::string>& BackupExclude() const { return backupExclude_; }
+    void SetBackupExclude(std::vector<std::string> v) { backupExclude_ = std::move(v); }
+    // Whether recursion enters hidden folders too (default: no).
+    bool BackupHidden() const { return backupHidden_; }
+    void SetBackupHidden(bool v) { backupHidden_ = v; }
+
     // The files Restore takes (default: all of them).
     const TRestoreSelection& Selection() const { return selection_; }
     void SetSelection(TRestoreSelection v) { selection_ = std::move(v); }
@@ -176,6 +189,8 @@ public:
     std::int32_t ProcessedCount() const { return processedCount_; }
     std::int64_t BytesProcessed() const { return bytesProcessed_; }
     std::int64_t BytesWritten() const { return bytesWritten_; }
+    // Hidden folders the last Backup came upon and did not enter.
+    std::int32_t HiddenFoldersSkipped() const { return hiddenFoldersSkipped_; }
     // Code of the failure that stopped the last operation; 0 when none.
     int ErrorCode() const { return errorCode_; }
     // What lies behind ErrorCode for a person to read: the file and the
@@ -252,6 +267,7 @@ private:
     std::size_t ExpandListing(WriteRun& run, TaskQueue& listings, const std::string& folder, const std::string& mask,
                               FolderListing listing);
     void AddExpandedFile(WriteRun& run, FileEntry file);
+    std::vector<std::string> FoldersToEnter(const std::string& folder, FolderListing& listing);
     void IndexListedFiles(WriteRun& run);
     void SettleSharedStoredNames(WriteRun& run);
     bool IsSameFile(const std::string& a, const std::string& b);
@@ -306,6 +322,7 @@ private:
     void SyncTouchedFolders(ReadRun& run);
     void OpenArchiveToWalk(ReadRun& run, const std::string& archiveName);
     bool TakeSelected(ReadRun& run);
+    void ReadSelectionList(ReadRun& run);
     void CountSelection(ReadRun& run);
     void VisitRecord(ReadRun& run);
     bool VisitRecords(const std::string& ArchiveName, RecordVisitor& visitor);
@@ -339,6 +356,9 @@ private:
     int errorCode_ = 0;
     std::string errorDetail_;
     TRestoreSelection selection_;
+    std::vector<std::string> backupExclude_;
+    bool backupHidden_ = false;
+    std::int32_t hiddenFoldersSkipped_ = 0;
 
     Stream* outStream_ = nullptr;
     Stream* inStream_ = nullptr;

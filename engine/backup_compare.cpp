@@ -45,7 +45,8 @@ std::string ObstacleBelow(FileSystem& fs, const std::string& folder, const std::
 }
 
 // Plans each file as RestoreRecord would decide it. Files the plan writes
-// count as existing, with their stored stamp, for the records after them.
+// count as existing, with their stored stamp, for the records after them, and
+// a later record for the same destination is not written over them.
 class Planner : public RecordVisitor {
 public:
     Planner(FileSystem& fs, std::string folder, TRestoreMode mode, bool fullPath, std::vector<TRestorePlanEntry>& plan)
@@ -65,6 +66,10 @@ public:
         const bool exists = age != -1;
         if (!ModeAllowsRestore(mode_, exists, age, stamp)) {
             entry.action = !exists ? paSkipMissing : mode_ == rmNoOverwrite ? paSkipExists : paSkipNotNewer;
+        } else if (written != written_.end()) {
+            // Two records on one name (a restore without folders): the first stays.
+            entry.action = paSkipExists;
+            entry.reason = "already holds another file of this archive";
         } else {
             entry.reason = Refusal(destination, kind);
             entry.action = !entry.reason.empty() ? paRefuse : exists ? paReplace : paWrite;
@@ -83,10 +88,14 @@ private:
             return folder_.empty() ? "cannot go back to its stored path on this system"
                                    : "not a plain name below the destination folder";
         if (!folder_.empty()) {
-            const std::string relative = destination.path.substr(folder_.size());
-            std::string obstacle = ObstacleBelow(fs_, folder_, relative);
-            if (!obstacle.empty())
-                return obstacle;
+            // The folders of the previous file need no second look.
+            const std::string parent = ParentFolder(destination.path);
+            if (parent != clearFolder_) {
+                std::string obstacle = ObstacleBelow(fs_, folder_, destination.path.substr(folder_.size()));
+                if (!obstacle.empty())
+                    return obstacle;
+                clearFolder_ = parent;
+            }
             if (kind == PathKind::Link)
                 return "is a link inside the destination folder";
         }
@@ -106,6 +115,7 @@ private:
     bool fullPath_;
     std::vector<TRestorePlanEntry>& plan_;
     std::map<std::string, std::int32_t> written_;
+    std::string clearFolder_;  // below the destination folder, nothing in the way up to here
 };
 
 // Takes a file's decoded data and compares them with the file on disk as they

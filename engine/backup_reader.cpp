@@ -239,6 +239,7 @@ struct TBackupFile::ReadRun {
     bool groupReadAhead = false;  // the current group's end has been read ahead
 
     bool selecting = false;         // only what Selection() takes is walked
+    std::unique_ptr<MemoryStream> selectionList;  // the file-ID list while it is read, all its volumes
     bool selectionCounted = false;  // FileCount and TotalSize came from the file-ID list
     std::int32_t selectedFiles = 0;
     RecordVisitor* visitor = nullptr;  // set: records are looked at, not restored
@@ -622,6 +623,10 @@ void TBackupFile::ContinueRecord(ReadRun& run)
         ReadBlockGroup(run, run.checked, true);
         return;
     }
+    if (run.selectionList) {
+        ReadSelectionList(run);
+        return;
+    }
     if (run.visitor != nullptr) {
         ReadBlockGroup(run, run.visitSink, run.visitSink != nullptr);
         return;
@@ -943,11 +948,15 @@ void TBackupFile::OpenArchiveToWalk(ReadRun& run, const std::string& archiveName
 // never offered to OnRestoreFile nor counted. True when the record is taken.
 bool TBackupFile::TakeSelected(ReadRun& run)
 {
+    if (run.selectionList)
+        CountSelection(run);  // the list is whole: a file record follows it
     if (run.storedName == format::kFileListName) {
-        if (selection_.empty())
+        if (selection_.empty()) {
             ReadBlockGroup(run, nullptr, false);
-        else
-            CountSelection(run);
+        } else {
+            run.selectionList = std::make_unique<MemoryStream>();
+            ReadSelectionList(run);
+        }
         return false;
     }
     if (!IsSelected(selection_, run.storedName)) {
@@ -962,22 +971,27 @@ bool TBackupFile::TakeSelected(ReadRun& run)
     return true;
 }
 
-// Reads the file-ID list and sets FileCount and TotalSize to the selected
-// files' count and size, so that progress runs over them alone.
-void TBackupFile::CountSelection(ReadRun& run)
+// Reads one block group of the file-ID list (it may go on over volumes).
+void TBackupFile::ReadSelectionList(ReadRun& run)
 {
-    MemoryStream text;
     // Read as GetArchiveInfo reads it: its bytes are no progress of the restore.
     const auto purpose = std::exchange(run.purpose, ReadRun::Purpose::Info);
-    run.outputLimit = format::kMaxFileListBytes;
-    const bool whole = ReadBlockGroup(run, &text, true);
+    run.outputLimit = format::kMaxFileListBytes - run.selectionList->Size();
+    ReadBlockGroup(run, run.selectionList.get(), true);
     run.outputLimit = -1;
     run.purpose = purpose;
-    if (!whole || errorCode_ != 0)
+}
+
+// Sets FileCount and TotalSize to the selected files' count and size, as the
+// file-ID list gives them, so that progress runs over the selected files alone.
+void TBackupFile::CountSelection(ReadRun& run)
+{
+    const std::unique_ptr<MemoryStream> text = std::move(run.selectionList);
+    if (errorCode_ != 0)
         return;
     std::int32_t count = 0;
     std::int64_t size = 0;
-    for (const auto& line : SplitLines(text.Bytes(), format::kMaxFileListLines)) {
+    for (const auto& line : SplitLines(text->Bytes(), format::kMaxFileListLines)) {
         format::ListedFile file;
         if (format::ParseListedFile(line, file) && IsSelected(selection_, file.name)) {
             ++count;

@@ -7,6 +7,7 @@
 #include "dosdate.h"
 #include "format.h"
 #include "ordered_pipeline.h"
+#include "restore_selection.h"
 #include "task_queue.h"
 
 #include <algorithm>
@@ -280,6 +281,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     run.useStream = ArchiveName == format::kStreamName;
     errorCode_ = 0;
     errorDetail_.clear();
+    hiddenFoldersSkipped_ = 0;
     BusyFlag busy(busy_);
     const std::int64_t startTickNs = FileClockNowNs();
     if (!run.useStream) {
@@ -371,7 +373,7 @@ std::size_t TBackupFile::ExpandListing(WriteRun& run, TaskQueue& listings, const
         TaskQueue::Id task = 0;
     };
     std::vector<Subfolder> subfolders;
-    for (const auto& name : listing.folders) {
+    for (const auto& name : FoldersToEnter(folder, listing)) {
         Subfolder sub{fs_->AbsolutePath(folder + name) + kPathSeparator};
         sub.task = listings.Add([fs = fs_, path = sub.path, mask, out = sub.listing] {
             *out = fs->ListFolder(path, mask, true);
@@ -384,8 +386,10 @@ std::size_t TBackupFile::ExpandListing(WriteRun& run, TaskQueue& listings, const
         found += ExpandListing(run, listings, sub.path, mask, std::move(*sub.listing));
     }
     for (auto& file : listing.files) {
-        file.path = fs_->AbsolutePath(folder + file.path);
-        AddExpandedFile(run, std::move(file));
+        const std::string name = file.path;
+        file.path = fs_->AbsolutePath(folder + name);
+        if (!LeavesOut(backupExclude_, name, file.path))
+            AddExpandedFile(run, std::move(file));
     }
     return found;
 }

@@ -49,6 +49,7 @@ struct FileEntry {
 struct FolderListing {
     std::vector<FileEntry> files;     // regular files (or links to them) matching the mask
     std::vector<std::string> folders; // folders recursion may enter
+    std::vector<std::string> hiddenFolders;  // with `withFolders`: hidden ones (not links), entered only when asked
     std::string problem;              // why the folder, or an entry of it, could not be read
 };
 

@@ -640,10 +640,10 @@ public:
             if ((wild ? MatchesMask(name, mask) : name == mask) && type != DT_DIR && reader.Stat(name, st) &&
                 S_ISREG(st.st_mode))
                 out.files.push_back({name, IdentityOf(st)});
-            if (!withFolders || name[0] == '.')
-                return;  // hidden folders are not entered
+            if (!withFolders)
+                return;
             if (type == DT_DIR || (type == DT_UNKNOWN && reader.Stat(name, st, true) && S_ISDIR(st.st_mode)))
-                out.folders.push_back(name);
+                (name[0] == '.' ? out.hiddenFolders : out.folders).push_back(name);  // hidden: entered when asked
         });
         const auto byPath = [](const FileEntry& a, const FileEntry& b) { return a.path < b.path; };
         std::sort(out.files.begin(), out.files.end(), byPath);

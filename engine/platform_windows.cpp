@@ -325,6 +325,13 @@ bool MayEnter(DWORD attributes)
            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 
+// A hidden or system folder that is no reparse point: entered when asked.
+bool IsHiddenFolder(DWORD attributes)
+{
+    return IsFolder(attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+           (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+}
+
 // Names sort by their lowered bytes (as they are stored), then by their bytes.
 bool StoredOrder(const std::string& a, const std::string& b)
 {
@@ -700,6 +707,8 @@ public:
             error = FindEach(folder, "*", [&](const WIN32_FIND_DATAW& data) {
                 if (MayEnter(data.dwFileAttributes))
                     out.folders.push_back(Narrow(data.cFileName));
+                else if (IsHiddenFolder(data.dwFileAttributes))
+                    out.hiddenFolders.push_back(Narrow(data.cFileName));
             });
         if (error != 0)
             out.problem = "Cannot read folder \"" + Shown(folder) + "\". " + SystemMessage(error);

@@ -125,12 +125,23 @@ bool PatternTakes(const std::string& pattern, const std::string& storedName)
     return false;
 }
 
+bool LeavesOut(const std::vector<std::string>& exclusions, const std::string& name, const std::string& path)
+{
+    return std::any_of(exclusions.begin(), exclusions.end(), [&](const std::string& pattern) {
+        const std::string mask = Comparable(pattern);
+        const bool withSeparator = mask.find(SeparatorOf(Comparable(path))) != std::string::npos;
+        return PatternTakes(pattern, withSeparator ? path : name);
+    });
+}
+
 bool IsSelected(const TRestoreSelection& selection, const std::string& storedName)
 {
     if (storedName == format::kFileListName)
         return false;
     const auto takes = [&storedName](const std::string& pattern) { return PatternTakes(pattern, storedName); };
-    if (!selection.include.empty() && std::none_of(selection.include.begin(), selection.include.end(), takes))
+    const bool limited = !selection.include.empty() || !selection.names.empty();
+    if (limited && selection.names.count(storedName) == 0 &&
+        std::none_of(selection.include.begin(), selection.include.end(), takes))
         return false;
     return std::none_of(selection.exclude.begin(), selection.exclude.end(), takes);
 }

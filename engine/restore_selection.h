@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace arcovelo {
 
@@ -20,8 +21,14 @@ namespace arcovelo {
 // written on Windows ("x:\...") is split at '\' on every platform.
 bool PatternTakes(const std::string& pattern, const std::string& storedName);
 
-// True when `selection` takes the file stored as `storedName`: an empty
-// include list takes every file, and an exclusion always wins. The file-ID
+// True when one of `exclusions` leaves out the file or folder `name` that a
+// backup found at `path` (absolute, as stored): a pattern without a separator
+// is matched against `name`, one with a separator against `path` and the
+// folders it lies below, by the rules of PatternTakes.
+bool LeavesOut(const std::vector<std::string>& exclusions, const std::string& name, const std::string& path);
+
+// True when `selection` takes the file stored as `storedName`: with no
+// include pattern and no name it takes every file; an exclusion always wins. The file-ID
 // list is never a selected file.
 bool IsSelected(const TRestoreSelection& selection, const std::string& storedName);
 

@@ -406,7 +406,7 @@ TEST_F(Cli, restoreTakesWhatIsNamedAndDryRunWritesNothing)
 
     const auto verbose = Run(restore + " -v");
     EXPECT_EQ(verbose.status, 0) << verbose.out;
-    EXPECT_EQ(verbose.out, (root / "out" / "c.txt").string() + "\n1 of 1 files restored\n");
+    EXPECT_EQ(verbose.out, (root / "out" / "c.txt").string() + "\n1 of 1 file restored\n");
     EXPECT_EQ(Read(root / "out" / "c.txt"), "c");
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 1);
     EXPECT_NE(Run(restore + " -n").out.find("replace          "), std::string::npos);
@@ -471,6 +471,45 @@ TEST_F(Cli, listJsonGivesEveryNameBackToPython)
                             Q(root / "check.py") + " " + Q(root / "list.json"));
     EXPECT_EQ(parsed.status, 0) << parsed.out;
     EXPECT_EQ(parsed.out, "parsed 4\n");
+}
+
+}  // namespace
+
+namespace {
+
+// backup takes a folder as a person names it; --exclude leaves out names
+// (without /) or paths (with /) and does not enter excluded folders; hidden
+// folders are counted, and entered with --hidden.
+TEST_F(Cli, backupTakesAFolderLessItsExclusionsAndCountsHiddenFolders)
+{
+    fs::create_directories(root / "src" / "sub" / "cache");
+    fs::create_directories(root / "src" / ".git");
+    Write(root / "src" / "sub" / "cache" / "c.txt", "c");
+    Write(root / "src" / "sub" / "x.log", "l");
+    Write(root / "src" / ".git" / "h", "h");
+    // The files named by -v and the note on hidden folders, without the summary line.
+    const auto files = [&](const std::string& args) {
+        auto backup = Run("backup " + Q(root / "a.bck") + " " + args + " -v");
+        EXPECT_EQ(backup.status, 0) << backup.out;
+        std::string& out = backup.out;
+        const auto summary = out.find(" files, ");
+        if (summary == std::string::npos)
+            return out;
+        const auto start = out.rfind('\n', summary) + 1;
+        return out.erase(start, out.find('\n', summary) + 1 - start);
+    };
+    const std::string a = (root / "src" / "a.txt").string() + "\n";
+    const std::string r = (root / "src" / "sub" / "r.bin").string() + "\n";
+    const std::string c = (root / "src" / "sub" / "cache" / "c.txt").string() + "\n";
+    const std::string l = (root / "src" / "sub" / "x.log").string() + "\n";
+    const std::string h = (root / "src" / ".git" / "h").string() + "\n";
+    const std::string hidden = "1 hidden folder not entered (--hidden enters them)\n";
+    for (const std::string entry : {Q(root / "src"), Q(root / "src") + "/", Q(root / "src") + "' /s'"})
+        EXPECT_EQ(files(entry), c + r + l + a + hidden) << entry;
+    EXPECT_EQ(files(Q(root / "src") + " --exclude cache --exclude '*.log'"),
+              r + a + hidden);
+    EXPECT_EQ(files(Q(root / "src") + " --exclude " + Q(root / "src" / "sub") + " --hidden"),
+              h + a);
 }
 
 }  // namespace

@@ -50,6 +50,25 @@ TEST(SelectionRules, namesMasksAndFoldersTakeWhatTheySayAndExclusionsWin)
     // The file-ID list is never a selected file.
     EXPECT_FALSE(Takes({}, format::kFileListName));
     EXPECT_FALSE(Takes({{"*"}, {}}, format::kFileListName));
+    // Picked rows are names as they are: '*' in a name is no mask, a file's
+    // name no folder.
+    TRestoreSelection picked;
+    picked.names = {"/x/*.txt", "/x/a"};
+    EXPECT_TRUE(Takes(picked, "/x/*.txt"));
+    EXPECT_FALSE(Takes(picked, "/x/b.txt"));
+    EXPECT_FALSE(Takes(picked, "/x/a/b"));
+}
+
+TEST(SelectionRules, backupExclusionsMatchANameWithoutSeparatorAndAPathWithOne)
+{
+    const std::string path = "/home/ann/docs/cache";
+    EXPECT_TRUE(LeavesOut({"cache"}, "cache", path));
+    EXPECT_TRUE(LeavesOut({"c?che", "x"}, "cache", path));
+    EXPECT_FALSE(LeavesOut({"docs"}, "cache", path)) << "a name is the found item's own, not its folders'";
+    EXPECT_TRUE(LeavesOut({"/home/ann/docs"}, "cache", path));
+    EXPECT_TRUE(LeavesOut({"*/docs/cache"}, "cache", path));
+    EXPECT_FALSE(LeavesOut({"/home/ann/doc"}, "cache", path));
+    EXPECT_FALSE(LeavesOut({}, "cache", path));
 }
 
 TEST(SelectionRules, namesWrittenOnWindowsAreSplitAtBackslashes)
@@ -166,6 +185,25 @@ TEST_F(Selected, withoutAFileListOrAcrossVolumesTheSelectionStillHolds)
     }
 }
 
+TEST_F(Selected, aFileListOverSeveralVolumesStillGivesTheSelectedCountAndSize)
+{
+    std::int64_t selectedSize = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "many/" + std::string(60, 'n') + std::to_string(i) + (i % 100 == 0 ? ".sel" : ".txt");
+        WriteBytes(src() / name, TextBytes(std::size_t(i)));
+        selectedSize += i % 100 == 0 ? i : 0;
+    }
+    engine.SetCompressionLevel(clNone);
+    engine.SetMaxSize(format::kMinVolumeSize + 20000);
+    BackUp();
+    ASSERT_TRUE(fs::exists(root / "a.004")) << "the list spans volumes";
+    engine.SetSelection({{"*.sel"}, {}});
+    ASSERT_TRUE(engine.Restore(Archive(), out().string()));
+    EXPECT_EQ(engine.FileCount(), 10);
+    EXPECT_EQ(engine.TotalSize(), selectedSize);
+    EXPECT_EQ(FilesBelow(out()).size(), 10u);
+}
+
 // For every mode: the plan says what the restore then does, file by file, and
 // afterwards every file the plan wrote compares the same.
 TEST_F(Selected, thePlanIsWhatTheRestoreThenDoesInEveryMode)
@@ -231,6 +269,17 @@ TEST_F(Selected, thePlanNamesEachActionByItsReason)
     EXPECT_EQ(actions(rmNoOverwrite), std::make_pair(paSkipExists, paWrite));
     EXPECT_EQ(actions(rmNewer), std::make_pair(paSkipNotNewer, paWrite));
     EXPECT_EQ(actions(rmExisting), std::make_pair(paReplace, paSkipMissing));
+
+    // Two stored files with one name land on one destination: the first is written.
+    WriteBytes(src() / "docs/a.txt", TextBytes(5));
+    BackUp();
+    engine.SetRestoreMode(rmAll);
+    engine.SetSelection({{"a.txt"}, {}});
+    std::vector<TRestorePlanEntry> plan;
+    ASSERT_TRUE(engine.PlanRestore(Archive(), (root / "twice").string(), plan));
+    ASSERT_EQ(plan.size(), 2u);
+    EXPECT_EQ(plan[0].destination, plan[1].destination);
+    EXPECT_EQ(std::make_pair(plan[0].action, plan[1].action), std::make_pair(paWrite, paSkipExists));
 }
 
 TEST_F(Selected, compareFindsAOneByteChangeAndAFileThatGrew)
