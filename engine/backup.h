@@ -296,6 +296,7 @@ private:
     void FailWritingArchive(WriteRun& run, const StreamError& error);
 
     // reader
+    bool BeginWalk(ReadRun& run, const std::string& archiveName);
     void OpenForReading(ReadRun& run, const std::string& archiveName);
     void ReadHeader(ReadRun& run, std::string* title);
     std::string ReadName(ReadRun& run, std::int32_t length, std::int32_t limit);

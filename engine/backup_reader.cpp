@@ -842,6 +842,17 @@ void TBackupFile::GetArchiveInfo(const std::string& ArchiveName, std::vector<std
     }
 }
 
+// Resets what a walk of the archive reports; false when there is no archive
+// file to walk (nothing is reported then).
+bool TBackupFile::BeginWalk(ReadRun& run, const std::string& archiveName)
+{
+    errorCode_ = 0;
+    errorDetail_.clear();
+    processedCount_ = 0;
+    continueFlag_ = true;
+    return run.useStream || fs_->KindOf(archiveName) != PathKind::Missing;
+}
+
 bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& DestPath)
 {
     ReadRun run(ReadRun::Purpose::Restore, ArchiveName, codec_, workers_);
@@ -849,11 +860,7 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
     run.batchFiles = fs_->MaxSealedFiles();
     if (!run.folder.empty() && !IsPathSeparator(run.folder.back()))
         run.folder += kPathSeparator;
-    errorCode_ = 0;
-    errorDetail_.clear();
-    processedCount_ = 0;
-    continueFlag_ = true;
-    if (!run.useStream && fs_->KindOf(ArchiveName) == PathKind::Missing)
+    if (!BeginWalk(run, ArchiveName))
         return false;
 
     BusyFlag busy(busy_);
@@ -1017,11 +1024,7 @@ bool TBackupFile::VisitRecords(const std::string& ArchiveName, RecordVisitor& vi
     ReadRun run(ReadRun::Purpose::Restore, ArchiveName, codec_, workers_);
     run.visitor = &visitor;
     run.selecting = true;
-    errorCode_ = 0;
-    errorDetail_.clear();
-    processedCount_ = 0;
-    continueFlag_ = true;
-    if (!run.useStream && fs_->KindOf(ArchiveName) == PathKind::Missing)
+    if (!BeginWalk(run, ArchiveName))
         return false;
 
     BusyFlag busy(busy_);
