@@ -71,11 +71,12 @@ struct WarningCollector {
     QStringList texts;
 };
 
-// What a backup could not take, in one box: the first lines and a count of the rest.
-QString WarningsText(const QStringList& warnings)
+// What a run could not do, in one box: a heading, the first lines and a count
+// of the rest.
+QString WarningsText(const QString& heading, const QStringList& warnings)
 {
     constexpr int kShown = 20;
-    QString text = "Alcuni files richiesti non sono nel backup:\n" + warnings.mid(0, kShown).join("\n");
+    QString text = heading + "\n" + warnings.mid(0, kShown).join("\n");
     if (warnings.size() > kShown)
         text += "\n... e altri " + QString::number(warnings.size() - kShown);
     return text;
@@ -443,7 +444,7 @@ void TForm1::Button2Click(QObject*)
     const bool ok = RunShowingProgress([&] { return Backupfile1.Backup(entries, EnginePath(archive)); });
     entryFiles_.clear();  // what the entries stand for is found again
     if (!warnings.texts.isEmpty())
-        Dialogs::ShowMessage(this, WarningsText(warnings.texts));
+        Dialogs::ShowMessage(this, WarningsText("Alcuni files richiesti non sono nel backup:", warnings.texts));
     if (ok)
         Dialogs::ShowMessage(this, "Backup completato. Compressione effettuaua al " +
                                        QString::number(Backupfile1.CompressionRate()) + " %");
@@ -578,9 +579,12 @@ void TForm1::Button3Click(QObject*)
     arcovelo::TRestoreSelection selection;
     selection.names.insert(selected.begin(), selected.end());
     Backupfile1.SetSelection(std::move(selection));
+    WarningCollector warnings(Backupfile1);
     const bool ok =
         RunShowingProgress([&] { return Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination)); });
     Backupfile1.SetSelection({});
+    if (!warnings.texts.isEmpty())
+        Dialogs::ShowMessage(this, WarningsText("Alcuni files non sono stati ripristinati:", warnings.texts));
     const auto total = selected.empty() ? Backupfile1.FileCount() : static_cast<std::int32_t>(selected.size());
     if (ok)
         Dialogs::ShowMessage(this, "Ripristino completato, " + QString::number(Backupfile1.ProcessedCount()) +

@@ -772,6 +772,26 @@ TEST_F(Window, aLongRowIsElidedAndShownWholeInItsTooltip)
     EXPECT_TRUE(QTest::qWaitFor(hintShown, 3000));
 }
 
+// Two archived files that land on one name in a name-only restore: the
+// second is not written over the first and is named in one box after the run.
+TEST_F(Window, filesThatLandOnOneNameAreNamedInOneBoxAfterTheRestore)
+{
+    for (const char* folder : {"d1", "d2", "d3"})
+        Write(root / "src" / folder / "same.txt", folder);
+    AddFiles({Q(root / "src" / "d1" / "same.txt"), Q(root / "src" / "d2" / "same.txt"),
+              Q(root / "src" / "d3" / "same.txt")});
+    ASSERT_TRUE(RunBackup(root / "a.bck").startsWith("Arcovelo: Backup completato"));
+    ChooseArchive(root / "a.bck");
+    form->rbOtherPath->SetChecked(true);
+    form->EdPath->setText(Q(root / "dest"));
+    const auto before = Dialogs::Shown().size();
+    EXPECT_EQ(RunRestore(), "Arcovelo: Ripristino completato, 1 files di 3 ripristinato.");
+    const QStringList shown = Dialogs::Shown().mid(before);
+    ASSERT_EQ(shown.size(), 2) << shown.join("|").toStdString();
+    EXPECT_TRUE(shown[0].contains("d2") && shown[0].contains("d3")) << shown[0].toStdString();
+    EXPECT_EQ(Read(root / "dest" / "same.txt"), "d1");
+}
+
 // An engine failure says what failed under its message: the window shows the
 // engine's detail (the file and the system's reason).
 TEST_F(Window, anEngineFailureShowsWhatFailedUnderTheMessage)
