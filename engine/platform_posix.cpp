@@ -783,10 +783,17 @@ public:
     {
         const std::string folder = ParentFolder(path);
         const std::string prefix = Join(Shown(folder), AsideNamePrefix(FileNamePart(path), unsigned(::getpid())));
-        // A replaced file's permission bits carry over, so that a private
-        // archive is not readable by others while its successor is written.
+        // What could not be written in place is not replaced either: a folder,
+        // a file without write permission. A replaced file's permission bits
+        // carry over, so that a private archive is not readable by others
+        // while its successor is written.
         struct stat old {};
-        const bool replaces = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+        const bool exists = ::stat(path.c_str(), &old) == 0;
+        if (exists && S_ISDIR(old.st_mode))
+            ThrowFileError("Cannot create file", path, EISDIR);
+        if (exists && ::access(path.c_str(), W_OK) != 0)
+            ThrowFileError("Cannot create file", path, errno);
+        const bool replaces = exists && S_ISREG(old.st_mode);
         const int fd = CreateNamed(prefix, O_WRONLY, replaces ? 0600 : 0666, asidePath, kAsideNameSuffix);
         if (fd < 0)
             ThrowFileError("Cannot create file", path, errno);

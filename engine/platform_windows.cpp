@@ -841,6 +841,12 @@ public:
         const std::string folder = ParentFolder(path);
         const std::string name = path.substr(folder.empty() ? 0 : folder.size() + (IsPathSeparator(folder.back()) ? 0 : 1));
         const std::string prefix = Join(Shown(folder), AsideNamePrefix(name, ::GetCurrentProcessId()));
+        // What could not be written in place is not replaced either.
+        WIN32_FILE_ATTRIBUTE_DATA old{};
+        if (Attributes(path, old) && IsFolder(old.dwFileAttributes))
+            ThrowFileError("Cannot create file", path, ERROR_DIRECTORY);
+        if (old.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            ThrowFileError("Cannot create file", path, ERROR_ACCESS_DENIED);
         // Normal attributes: the moved file keeps them, and an archive is no
         // temporary file once it is in place.
         const HANDLE handle =

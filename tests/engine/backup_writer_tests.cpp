@@ -616,6 +616,33 @@ TEST_F(BackupWriter, aStoppedRunLeavesThePreviousArchiveAsItWas)
     EXPECT_FALSE(engine.Busy());
 }
 
+// A folder in the archive's place, or an archive the user may not write, is
+// refused with code 4 before anything is written, and stays as it was.
+TEST_F(BackupWriter, anArchiveThatMayNotBeWrittenIsNotReplaced)
+{
+    WriteText(root / "a.txt", "a");
+    fs::create_directories(root / "folder.bck");
+    EXPECT_FALSE(engine.Backup({(root / "a.txt").string()}, Archive("folder.bck")));
+    EXPECT_EQ(engine.ErrorCode(), errWriteArchive);
+    EXPECT_NE(engine.ErrorDetail().find("folder.bck"), std::string::npos) << engine.ErrorDetail();
+    EXPECT_TRUE(fs::is_directory(root / "folder.bck"));
+#ifndef _WIN32  // the ordinary user "nobody"
+    ASSERT_TRUE(engine.Backup({(root / "a.txt").string()}, Archive()));
+    const auto previous = ReadBytes(Archive());
+    fs::permissions(Archive(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(root, fs::perms::all);
+    const int status = RunInChild(
+        [&] {
+            TBackupFile user;
+            user.SetFileSystem(native);
+            return user.Backup({(root / "a.txt").string()}, Archive()) ? 0 : user.ErrorCode();
+        },
+        true);
+    EXPECT_EQ(status, errWriteArchive);
+    EXPECT_EQ(ReadBytes(Archive()), previous);
+#endif
+}
+
 #ifndef _WIN32  // kill -9 of a child process
 // A run killed mid-write leaves only its aside file, which the next backup to
 // that archive removes; files of other shapes, other archives' and links stay.
