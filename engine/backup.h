@@ -83,7 +83,7 @@ struct TRestoreSelection {
     std::vector<std::string> exclude;
     // Stored names taken as they are, never as masks or folders: the rows a
     // person picked from the file-ID list (a name may hold '*' or '?').
-    std::unordered_set<std::string> names;
+    std::unordered_set<std::string> names{};
     bool empty() const { return include.empty() && exclude.empty() && names.empty(); }
 };
 

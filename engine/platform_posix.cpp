@@ -515,8 +515,11 @@ private:
     void KeepOwnerAndMode()
     {
         // Owner first: a change of owner clears the set-user-ID bits.
-        if (::fchown(fd_, plan_.old.st_uid, plan_.old.st_gid) != 0)
-            (void)::fchown(fd_, static_cast<uid_t>(-1), plan_.old.st_gid);  // not permitted: keep the group if we may
+        if (::fchown(fd_, plan_.old.st_uid, plan_.old.st_gid) != 0) {
+            // Not permitted: keep the group if we may, else the file stays ours.
+            const int ignored = ::fchown(fd_, static_cast<uid_t>(-1), plan_.old.st_gid);
+            (void)ignored;
+        }
         if (::fchmod(fd_, plan_.old.st_mode & 07777) != 0)
             Fail(errno);
     }
@@ -569,8 +572,11 @@ private:
         if (st.st_size >= size)
             return 0;
         const int error = ::posix_fallocate(out, st.st_size, size - st.st_size);
-        if (error != 0)
-            (void)::ftruncate(out, st.st_size);  // the zeros added are taken back; the old bytes never changed
+        if (error != 0) {
+            // The zeros added are taken back where we can; the old bytes never changed.
+            const int ignored = ::ftruncate(out, st.st_size);
+            (void)ignored;
+        }
         return error;
     }
 

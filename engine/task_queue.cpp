@@ -26,7 +26,7 @@ TaskQueue::Id TaskQueue::Add(std::function<void()> task)
     {
         std::lock_guard lock(mutex_);
         id = tasks_.size();
-        tasks_.push_back({std::move(task), State::Queued});
+        tasks_.push_back({std::move(task), State::Queued, nullptr});
         queued_.push_back(id);
         wake = idleHelpers_ > 0;
     }

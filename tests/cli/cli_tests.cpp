@@ -504,7 +504,7 @@ TEST_F(Cli, backupTakesAFolderLessItsExclusionsAndCountsHiddenFolders)
     const std::string l = (root / "src" / "sub" / "x.log").string() + "\n";
     const std::string h = (root / "src" / ".git" / "h").string() + "\n";
     const std::string hidden = "1 hidden folder not entered (--hidden enters them)\n";
-    for (const std::string entry : {Q(root / "src"), Q(root / "src") + "/", Q(root / "src") + "' /s'"})
+    for (const std::string& entry : {Q(root / "src"), Q(root / "src") + "/", Q(root / "src") + "' /s'"})
         EXPECT_EQ(files(entry), c + r + l + a + hidden) << entry;
     EXPECT_EQ(files(Q(root / "src") + " --exclude cache --exclude '*.log'"),
               r + a + hidden);

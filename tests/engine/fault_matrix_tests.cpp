@@ -96,8 +96,9 @@ TEST_F(FaultMatrix, everyFailingOperationIsReportedOnceAndLosesNothing)
             EXPECT_NE(entry.path().filename().string().rfind(".a.bck.arcovelo-", 0), 0u) << where << ": aside file left";
         if (!o.result) {
             // Once the new archive has its name, only the flush of its folder can still fail.
-            if (o.failedOp != Op::SyncFolder)
+            if (o.failedOp != Op::SyncFolder) {
                 EXPECT_EQ(ReadBytes(root / "a.bck"), previous) << where << ": the previous archive is as it was";
+            }
             for (const auto& [name, bytes] : sources)
                 EXPECT_TRUE(FlagIsSet(*o.flags, (src() / name).string())) << where << ": " << name << " flag kept";
         }
