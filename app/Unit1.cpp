@@ -583,13 +583,13 @@ void TForm1::Button3Click(QObject*)
     const bool ok =
         RunShowingProgress([&] { return Backupfile1.Restore(EnginePath(OpenDialog.fileName), EnginePath(destination)); });
     Backupfile1.SetSelection({});
-    if (!warnings.texts.isEmpty())
-        Dialogs::ShowMessage(this, WarningsText("Alcuni files non sono stati ripristinati:", warnings.texts));
+    // One message after the run: the result, then what could not be done.
     const auto total = selected.empty() ? Backupfile1.FileCount() : static_cast<std::int32_t>(selected.size());
-    if (ok)
-        Dialogs::ShowMessage(this, "Ripristino completato, " + QString::number(Backupfile1.ProcessedCount()) +
-                                       " files di " + QString::number(total) + " ripristinato.");
-    else
-        Dialogs::ShowMessage(this, "Ripristino impossibile.");
+    QString message = ok ? "Ripristino completato, " + QString::number(Backupfile1.ProcessedCount()) + " files di " +
+                               QString::number(total) + " ripristinato."
+                         : QString("Ripristino impossibile.");
+    if (!warnings.texts.isEmpty())
+        message += "\n\n" + WarningsText("Alcuni files non sono stati ripristinati:", warnings.texts);
+    Dialogs::ShowMessage(this, message);
     CloseIfPending();
 }

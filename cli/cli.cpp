@@ -367,7 +367,7 @@ int PlanRestore(Session& s, const Request& r)
         std::cout << "\n";
     }
     if (!r.quiet)
-        std::cout << writes << " of " << plan.size() << " files would be restored\n";
+        std::cout << writes << " of " << Counted(std::int64_t(plan.size()), "file") << " would be restored\n";
     if (refused != 0 && status == kSuccess) {
         std::cerr << "arcovelo-cli: the restore would stop at " << refused << " destination(s) it cannot write\n";
         return kFailure;
@@ -436,8 +436,8 @@ int Compare(const Request& r)
             std::cout << std::left << std::setw(11) << ResultText(e.result) << Printable(e.destination) << "\n";
     }
     if (!r.quiet)
-        std::cout << entries.size() << " files compared: " << counts[crSame] << " same, " << counts[crDiffers]
-                  << " different, " << counts[crMissing] << " missing, " << counts[crUnreadable] << " unreadable\n";
+        std::cout << Counted(std::int64_t(entries.size()), "file") << " compared: " << counts[crSame] << " same, "
+                  << counts[crDiffers] << " different, " << counts[crMissing] << " missing, " << counts[crUnreadable] << " unreadable\n";
     if (status != kSuccess)
         return status;
     return counts[crSame] == int(entries.size()) ? kSuccess : kFailure;

@@ -96,6 +96,8 @@ bool TerminalHost::AskForDisk(const std::string& text)
     return answer.empty() || answer[0] == 'o' || answer[0] == 'O' || answer[0] == 'y' || answer[0] == 'Y';
 }
 
+bool TerminalHost::AsksPersonForDisks() const { return !answerYes_ && IsTerminal(stdin); }
+
 void TerminalHost::ShowError(const std::string& text) { ShowFailure(text, ""); }
 
 void TerminalHost::ShowFailure(const std::string& message, const std::string& detail)

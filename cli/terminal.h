@@ -27,8 +27,9 @@ public:
     void ShowFailure(const std::string& message, const std::string& detail);
     // Runs `onYield` (set by the owner), between chunks.
     void ProcessMessages() override;
-    // With --yes nobody is asked: the volumes all stay in one folder.
-    bool AsksPersonForDisks() const override { return !answerYes_; }
+    // With --yes, or without a terminal to ask on, nobody is asked: the
+    // volumes all stay in one folder.
+    bool AsksPersonForDisks() const override;
 
     std::function<void()> onYield;
 

@@ -291,6 +291,7 @@ private:
     void RemoveStaleAside(const std::string& archiveName);
     void CreateVolume(WriteRun& run, const std::string& name);
     void PlaceVolumes(WriteRun& run);
+    std::string TargetOf(const std::string& volumeName);
     void DiscardAsideVolumes(WriteRun& run);
     void RemoveOldVolumesPast(WriteRun& run, unsigned lastVolume);
     void FailWritingArchive(WriteRun& run, const StreamError& error);
@@ -309,6 +310,8 @@ private:
     std::string ReadRecordName(ReadRun& run);
     void ReadFileList(ReadRun& run, std::vector<std::string>& list);
     void CheckRecordAgainstList(ReadRun& run);
+    void NotePatternsTaking(ReadRun& run, const std::string& storedName);
+    void WarnUnmatchedPatterns(ReadRun& run);
     void CloseReadVolume(ReadRun& run);
     void RestoreRecord(ReadRun& run);
     void ContinueRecord(ReadRun& run);

@@ -242,6 +242,7 @@ struct TBackupFile::ReadRun {
     std::unique_ptr<MemoryStream> selectionList;  // the file-ID list while it is read, all its volumes
     bool selectionCounted = false;  // FileCount and TotalSize came from the file-ID list
     std::int32_t selectedFiles = 0;
+    std::vector<bool> patternTook;     // each include pattern took some stored name
     RecordVisitor* visitor = nullptr;  // set: records are looked at, not restored
     Stream* visitSink = nullptr;       // where the visited file's data go, if anywhere
 };
@@ -866,8 +867,9 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
     BusyFlag busy(busy_);
     run.selecting = !selection_.empty();
     OpenArchiveToWalk(run, ArchiveName);
+    bool whole = false;
     try {
-        WalkRecords(run);
+        whole = WalkRecords(run);
     } catch (const std::exception&) {
         // An archive that ends right after a record, without end marker, was
         // cut short while that record was written: its group end does not
@@ -881,6 +883,8 @@ bool TBackupFile::Restore(const std::string& ArchiveName, const std::string& Des
     FinishDestinationFile(run);
     SyncTouchedFolders(run);
     CloseReadVolume(run);
+    if (whole)
+        WarnUnmatchedPatterns(run);
 
     const bool result = errorCode_ == 0 && continueFlag_;
     ReportProgress("", 100);
@@ -953,6 +957,24 @@ void TBackupFile::OpenArchiveToWalk(ReadRun& run, const std::string& archiveName
 // The walk limited to Selection(): the file-ID list gives the selected files'
 // count and size, and a record that is not selected is passed over by seeking,
 // never offered to OnRestoreFile nor counted. True when the record is taken.
+void TBackupFile::NotePatternsTaking(ReadRun& run, const std::string& storedName)
+{
+    run.patternTook.resize(selection_.include.size());
+    for (std::size_t i = 0; i < selection_.include.size(); ++i)
+        if (!run.patternTook[i] && PatternTakes(selection_.include[i], storedName))
+            run.patternTook[i] = true;
+}
+
+// A name asked for that nothing in the whole archive matched is said: it may
+// be mistyped, and an empty restore is no success.
+void TBackupFile::WarnUnmatchedPatterns(ReadRun& run)
+{
+    run.patternTook.resize(selection_.include.size());
+    for (std::size_t i = 0; i < selection_.include.size(); ++i)
+        if (!run.patternTook[i])
+            Warn("Nothing in the archive matches \"" + selection_.include[i] + "\"");
+}
+
 bool TBackupFile::TakeSelected(ReadRun& run)
 {
     if (run.selectionList)
@@ -966,6 +988,7 @@ bool TBackupFile::TakeSelected(ReadRun& run)
         }
         return false;
     }
+    NotePatternsTaking(run, run.storedName);
     if (!IsSelected(selection_, run.storedName)) {
         run.doRestore = false;
         run.visitSink = nullptr;
@@ -1031,6 +1054,8 @@ bool TBackupFile::VisitRecords(const std::string& ArchiveName, RecordVisitor& vi
     OpenArchiveToWalk(run, ArchiveName);
     const bool complete = WalkRecords(run);
     CloseReadVolume(run);
+    if (complete)
+        WarnUnmatchedPatterns(run);
     ReportProgress("", 100);
     busy_ = false;
     if (errorCode_ != 0)

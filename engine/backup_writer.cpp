@@ -285,7 +285,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     BusyFlag busy(busy_);
     const std::int64_t startTickNs = FileClockNowNs();
     if (!run.useStream) {
-        RemoveStaleAside(ArchiveName);
+        RemoveStaleAside(TargetOf(ArchiveName));
         FindOldVolumes(run, ArchiveName);
         run.placeEachVolume = OnNeedDisk || host_->AsksPersonForDisks();
     }
@@ -621,7 +621,7 @@ void TBackupFile::CreateVolume(WriteRun& run, const std::string& name)
 {
     run.volumeName = name;
     std::string aside;
-    run.volumeFile = fs_->CreateAside(name, aside);
+    run.volumeFile = fs_->CreateAside(TargetOf(name), aside);
     run.aside.push_back({std::move(aside), name});
 }
 
@@ -630,11 +630,18 @@ void TBackupFile::CreateVolume(WriteRun& run, const std::string& name)
 void TBackupFile::PlaceVolumes(WriteRun& run)
 {
     for (auto volume = run.aside.rbegin(); volume != run.aside.rend(); ++volume)
-        fs_->MoveOver(volume->aside, volume->name);
+        fs_->MoveOver(volume->aside, TargetOf(volume->name));
     const bool any = !run.aside.empty();
     run.aside.clear();
     if (any)
-        fs_->SyncFolder(ParentFolder(fs_->AbsolutePath(run.volumeName)));
+        fs_->SyncFolder(ParentFolder(fs_->AbsolutePath(TargetOf(run.volumeName))));
+}
+
+// A volume named through a link is written where the link leads, as writing
+// in place did.
+std::string TBackupFile::TargetOf(const std::string& volumeName)
+{
+    return fs_->KindOf(volumeName) == PathKind::Link ? fs_->ResolveLinks(volumeName) : volumeName;
 }
 
 // A run that did not complete leaves nothing under any aside name.
@@ -894,8 +901,13 @@ void TBackupFile::ChangeVolume(WriteRun& run)
     run.volumeFile.reset();
     run.archive = nullptr;
     run.out.reset();
-    if (run.placeEachVolume)
-        PlaceVolumes(run);  // the disk may be taken out next
+    if (run.placeEachVolume) {
+        // The disk may be taken out next. The replaced archive is gone with
+        // its first volume: its later ones would only continue the new
+        // archive with old data if this run ends here.
+        PlaceVolumes(run);
+        RemoveOldVolumesPast(run, run.volume - 1);
+    }
     if (!AskForDisk(static_cast<std::uint16_t>(run.volume)))
         return;
     CreateVolume(run, format::NextVolumeName(run.volumeName, digits));

@@ -401,7 +401,7 @@ TEST_F(Cli, restoreTakesWhatIsNamedAndDryRunWritesNothing)
     const std::string restore = "restore " + Q(root / "a.bck") + " sub --exclude '*.bin' --dest " + Q(root / "out");
     const auto plan = Run(restore + " -n");
     EXPECT_EQ(plan.status, 0) << plan.out;
-    EXPECT_EQ(plan.out, "new              " + (root / "out" / "c.txt").string() + "\n1 of 1 files would be restored\n");
+    EXPECT_EQ(plan.out, "new              " + (root / "out" / "c.txt").string() + "\n1 of 1 file would be restored\n");
     EXPECT_FALSE(fs::exists(root / "out"));
 
     const auto verbose = Run(restore + " -v");

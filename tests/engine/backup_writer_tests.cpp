@@ -640,6 +640,14 @@ TEST_F(BackupWriter, anArchiveThatMayNotBeWrittenIsNotReplaced)
         true);
     EXPECT_EQ(status, errWriteArchive);
     EXPECT_EQ(ReadBytes(Archive()), previous);
+
+    // An archive named through a link is written where the link leads.
+    fs::create_directories(root / "elsewhere");
+    fs::create_symlink(root / "elsewhere" / "real.bck", root / "link.bck");
+    WriteText(root / "elsewhere" / "real.bck", "old");
+    ASSERT_TRUE(engine.Backup({(root / "a.txt").string()}, Archive("link.bck")));
+    EXPECT_TRUE(fs::is_symlink(root / "link.bck"));
+    EXPECT_EQ(ParseVolume(ReadBytes(root / "elsewhere" / "real.bck")).records.size(), 1u);
 #endif
 }
 
@@ -712,6 +720,17 @@ TEST_F(BackupWriter, volumesTakeTheirNamesTogetherAndTheOldArchivesTailGoes)
     ASSERT_TRUE(engine.Backup({(root / "d" / "*.bin").string(), (root / "*").string()}, Archive("v.bck")));
     EXPECT_TRUE(fs::exists(root / "v.002"));
     EXPECT_FALSE(fs::exists(root / "v.003") || fs::exists(root / "v.004")) << "the old archive's later volumes went";
+
+    // A person asked for the next disk got the first volume in place; one who
+    // then cancels leaves no old volume to continue it.
+    host->asksPerson = true;
+    host->answers = {false};
+    EXPECT_FALSE(engine.Backup({(root / "d" / "r.bin").string()}, Archive("v.bck")));
+    EXPECT_NE(ReadBytes(root / "v.bck"), old1);
+    EXPECT_FALSE(fs::exists(root / "v.002"));
+    host->answers = {true, true, true};
+    ASSERT_TRUE(engine.Backup({(root / "d" / "*.bin").string(), (root / "*").string()}, Archive("v.bck")));
+
     engine.SetMaxSize(0);
     std::vector<std::string> listed;
     engine.OnRestoreFile = [&](TBackupFile*, std::string& name, std::int32_t, bool& doRestore) {

@@ -144,9 +144,11 @@ TEST_F(Selected, restoreTakesOnlyTheSelectedFilesAndCountsThemAlone)
             highestBeforeEnd = std::max(highestBeforeEnd, int(p));
         lastPercent = p;
     };
-    engine.SetSelection({{Stored("docs"), "*.bin"}, {Stored("docs/old")}});
+    engine.SetSelection({{Stored("docs"), "*.bin", "nothere.txt"}, {Stored("docs/old")}});
     engine.SetRestoreFullPath(true);
     ASSERT_TRUE(engine.Restore(Archive(), out().string()));
+    EXPECT_EQ(host->warnings, (std::vector<std::string>{"Nothing in the archive matches \"nothere.txt\""}))
+        << "a name that takes nothing is said";
 
     const fs::path base = out() / src().relative_path();
     EXPECT_EQ(FilesBelow(out()).size(), 3u);
