@@ -375,8 +375,17 @@ int PlanRestore(Session& s, const Request& r)
     return status;
 }
 
-// The selection of restore and compare: the NAMEs (none: every file) less the exclusions.
-void SelectFrom(TBackupFile& engine, const Request& r) { engine.SetSelection({r.names, r.excludes}); }
+// Restore and compare: the NAMEs (none: every file) less the exclusions,
+// where they go, and with --yes no second wait for a missing volume. False
+// when there is no archive (said on stderr).
+bool ReadySelectedReading(Session& s, const Request& r)
+{
+    s.engine.SetRestoreFullPath(r.fullPath);
+    s.engine.SetSelection({r.names, r.excludes});
+    if (r.yes)
+        s.GiveUpOnMissingVolumes(r.archive);
+    return s.ArchiveExists(r.archive);
+}
 
 int Restore(const Request& r)
 {
@@ -387,11 +396,7 @@ int Restore(const Request& r)
     }
     Session s(r.yes, r.quiet);
     s.engine.SetRestoreMode(kModes.at(r.mode));
-    s.engine.SetRestoreFullPath(r.fullPath);
-    SelectFrom(s.engine, r);
-    if (r.yes)
-        s.GiveUpOnMissingVolumes(r.archive);
-    if (!s.ArchiveExists(r.archive))
+    if (!ReadySelectedReading(s, r))
         return kFailure;
     if (r.dryRun)
         return PlanRestore(s, r);
@@ -420,11 +425,7 @@ const char* ResultText(TCompareResult result)
 int Compare(const Request& r)
 {
     Session s(r.yes, r.quiet);
-    s.engine.SetRestoreFullPath(r.fullPath);
-    SelectFrom(s.engine, r);
-    if (r.yes)
-        s.GiveUpOnMissingVolumes(r.archive);
-    if (!s.ArchiveExists(r.archive))
+    if (!ReadySelectedReading(s, r))
         return kFailure;
     std::vector<TCompareEntry> entries;
     const bool ok = s.engine.Compare(r.archive, r.dest, entries);
