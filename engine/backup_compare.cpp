@@ -106,6 +106,12 @@ private:
         const std::string parent = ParentFolder(destination.path);
         if (folder_.empty() && !parent.empty() && fs_.KindOf(parent) != PathKind::Missing && !fs_.FolderExists(parent))
             return "not a folder: " + parent;
+        // An existing file is written if it may be (in place when its folder
+        // may not be); a new one needs a folder that takes files.
+        if (kind == PathKind::File && !fs_.MayWrite(destination.path))
+            return "permission denied";
+        if (kind == PathKind::Missing && fs_.FolderExists(parent) && !fs_.MayWrite(parent))
+            return "permission denied: " + parent;
         return "";
     }
 

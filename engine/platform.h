@@ -125,6 +125,9 @@ public:
     // True for a folder, links followed.
     virtual bool FolderExists(const std::string& path) = 0;
     virtual PathKind KindOf(const std::string& path) = 0;
+    // True when this process may write the existing file `path`, or create
+    // files in the existing folder `path`, as the system's permissions say.
+    virtual bool MayWrite(const std::string& path) = 0;
     // The file's last-write date stamp, or -1 when it is not an existing file.
     virtual std::int32_t FileAge(const std::string& path) = 0;
 

@@ -742,6 +742,11 @@ public:
         return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
     }
 
+    bool MayWrite(const std::string& path) override
+    {
+        return ::access(path.c_str(), FolderExists(path) ? W_OK | X_OK : W_OK) == 0;
+    }
+
     std::int32_t FileAge(const std::string& path) override
     {
         struct stat st {};

@@ -787,6 +787,14 @@ public:
         return IsFolder(data.dwFileAttributes) ? PathKind::Folder : PathKind::File;
     }
 
+    // A read-only file is refused as a restore refuses it; folders take files.
+    bool MayWrite(const std::string& path) override
+    {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        return !Attributes(path, data) || IsFolder(data.dwFileAttributes) ||
+               (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+    }
+
     std::int32_t FileAge(const std::string& path) override
     {
         WIN32_FILE_ATTRIBUTE_DATA data;

@@ -332,6 +332,29 @@ TEST_F(Selected, thePlanRefusesWhatTheRestoreRefusesAndCreatesNothing)
     EXPECT_FALSE(engine.Restore(Archive(), out().string()));
     EXPECT_EQ(engine.ErrorCode(), errReadFile);
     EXPECT_TRUE(fs::is_empty(root / "elsewhere"));
+
+    // A file the user may not write: planned as refused, refused by the restore.
+    fs::remove(base / "docs");
+    WriteText(base / "docs" / "b.txt", "theirs");
+    fs::permissions(base / "docs" / "b.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    for (fs::path p = base / "docs"; p != root.parent_path(); p = p.parent_path())
+        fs::permissions(p, fs::perms::all);
+    const int status = RunInChild(
+        [&] {
+            TBackupFile user;
+            user.SetFileSystem(native);
+            user.SetRestoreFullPath(true);
+            user.SetSelection({{Stored("docs/b.txt")}, {}});
+            user.OnError = [](TBackupFile*, int, const std::string&) {};
+            std::vector<TRestorePlanEntry> userPlan;
+            if (!user.PlanRestore(Archive(), out().string(), userPlan) || userPlan.size() != 1 ||
+                userPlan[0].action != paRefuse)
+                return 20;
+            return user.Restore(Archive(), out().string()) ? 21 : user.ErrorCode();
+        },
+        true);
+    EXPECT_EQ(status, errReadFile);
+    EXPECT_EQ(ReadText(base / "docs" / "b.txt"), "theirs");
 }
 #endif
 

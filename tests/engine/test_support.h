@@ -100,6 +100,7 @@ public:
     bool FileExists(const std::string& p) override { return inner_->FileExists(p); }
     bool FolderExists(const std::string& p) override { return inner_->FolderExists(p); }
     PathKind KindOf(const std::string& p) override { return inner_->KindOf(p); }
+    bool MayWrite(const std::string& p) override { return inner_->MayWrite(p); }
     std::int32_t FileAge(const std::string& p) override { return inner_->FileAge(p); }
     std::unique_ptr<FileStream> OpenRead(const std::string& p) override;
     std::unique_ptr<FileStream> Create(const std::string& p) override;
