@@ -299,6 +299,8 @@ private:
     // reader
     bool BeginWalk(ReadRun& run, const std::string& archiveName);
     void OpenForReading(ReadRun& run, const std::string& archiveName);
+    void OpenVolume(ReadRun& run, const std::string& name);
+    std::string NextVolumeDigits(ReadRun& run, const std::string& record);
     void ReadHeader(ReadRun& run, std::string* title);
     std::string ReadName(ReadRun& run, std::int32_t length, std::int32_t limit);
     bool ReadBlockGroup(ReadRun& run, Stream* dest, bool extract);

@@ -102,6 +102,17 @@ struct FolderWork {
     }
 };
 
+// Calls `visit` with each well-formed entry of the file-ID list `text`.
+template <typename Visit>
+void ForEachListedFile(const std::vector<std::uint8_t>& text, Visit visit)
+{
+    for (const auto& line : SplitLines(text, format::kMaxFileListLines)) {
+        format::ListedFile file;
+        if (format::ParseListedFile(line, file))
+            visit(file);
+    }
+}
+
 // Creates `folder` and its missing parents, links followed as the system
 // follows them. True when the folder exists afterwards.
 bool ForceFolders(FileSystem& fs, const std::string& folder, FolderWork& work)
@@ -257,9 +268,26 @@ void TBackupFile::OpenForReading(ReadRun& run, const std::string& archiveName)
         run.archive = inStream_;
         return;
     }
-    run.volumeFile = fs_->OpenRead(archiveName);
+    OpenVolume(run, archiveName);
+}
+
+// Reads the volume file `name` from its start, in large blocks.
+void TBackupFile::OpenVolume(ReadRun& run, const std::string& name)
+{
+    run.volumeFile = fs_->OpenRead(name);
     run.volumeReader = std::make_unique<BufferedReader>(*run.volumeFile);
     run.archive = run.volumeReader.get();
+}
+
+// The digits of the volume a volume-change record names. The writer always
+// goes on with the next number: any other means volumes swapped, missing or
+// from another archive, and a stream has no next volume at all.
+std::string TBackupFile::NextVolumeDigits(ReadRun& run, const std::string& record)
+{
+    std::string digits;
+    if (run.useStream || !format::VolumeRecordDigits(record, digits) || std::stoul(digits) != run.volume + 1)
+        ThrowInvalidArchive();
+    return digits;
 }
 
 void TBackupFile::ReadHeader(ReadRun& run, std::string* title)
@@ -459,18 +487,13 @@ void TBackupFile::CloseReadVolume(ReadRun& run)
 // place, without asking anybody; false when it is not there.
 bool TBackupFile::OpenNextVolumeQuietly(ReadRun& run, const std::string& record)
 {
-    std::string digits;
-    if (run.useStream || !format::VolumeRecordDigits(record, digits) || std::stoul(digits) != run.volume + 1)
-        ThrowInvalidArchive();
-    const std::string next = format::NextVolumeName(run.archiveName, digits);
+    const std::string next = format::NextVolumeName(run.archiveName, NextVolumeDigits(run, record));
     if (!fs_->FileExists(next))
         return false;
     CloseReadVolume(run);
     run.archiveName = next;
     run.volume += 1;
-    run.volumeFile = fs_->OpenRead(next);
-    run.volumeReader = std::make_unique<BufferedReader>(*run.volumeFile);
-    run.archive = run.volumeReader.get();
+    OpenVolume(run, next);
     return true;
 }
 
@@ -525,11 +548,8 @@ void TBackupFile::CheckRecordAgainstList(ReadRun& run)
     if (run.storedName.empty())
         return;
     if (run.checked == &run.listText) {
-        for (const auto& line : SplitLines(run.listText.Bytes(), format::kMaxFileListLines)) {
-            format::ListedFile file;
-            if (format::ParseListedFile(line, file))
-                run.listedSizes[file.name].push_back(file.size);
-        }
+        ForEachListedFile(run.listText.Bytes(),
+                          [&](const format::ListedFile& file) { run.listedSizes[file.name].push_back(file.size); });
         run.checked = &run.discard;
         return;
     }
@@ -546,14 +566,8 @@ void TBackupFile::CheckRecordAgainstList(ReadRun& run)
 
 bool TBackupFile::ChangeReadVolume(ReadRun& run, const std::string& record)
 {
-    std::string digits;
-    if (run.useStream || !format::VolumeRecordDigits(record, digits))
-        ThrowInvalidArchive();
-    // The writer always goes on with the next number: any other means volumes
-    // swapped, missing or from another archive.
-    const unsigned number = static_cast<unsigned>(std::stoul(digits));
-    if (number != run.volume + 1)
-        ThrowInvalidArchive();
+    const std::string digits = NextVolumeDigits(run, record);
+    const unsigned number = run.volume + 1;
     CloseReadVolume(run);
     do {
         AskForDisk(static_cast<std::uint16_t>(number));
@@ -562,9 +576,7 @@ bool TBackupFile::ChangeReadVolume(ReadRun& run, const std::string& record)
     if (!continueFlag_)
         return false;
     run.volume = number;
-    run.volumeFile = fs_->OpenRead(run.archiveName);
-    run.volumeReader = std::make_unique<BufferedReader>(*run.volumeFile);
-    run.archive = run.volumeReader.get();
+    OpenVolume(run, run.archiveName);
     return true;
 }
 
@@ -1021,13 +1033,12 @@ void TBackupFile::CountSelection(ReadRun& run)
         return;
     std::int32_t count = 0;
     std::int64_t size = 0;
-    for (const auto& line : SplitLines(text->Bytes(), format::kMaxFileListLines)) {
-        format::ListedFile file;
-        if (format::ParseListedFile(line, file) && IsSelected(selection_, file.name)) {
+    ForEachListedFile(text->Bytes(), [&](const format::ListedFile& file) {
+        if (IsSelected(selection_, file.name)) {
             ++count;
             size += file.size;
         }
-    }
+    });
     fileCount_ = count;
     totalSize_ = size;
     run.selectionCounted = true;

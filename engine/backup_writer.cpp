@@ -446,8 +446,7 @@ bool TBackupFile::IsSameFile(const std::string& a, const std::string& b)
 {
     FileIdentity first;
     FileIdentity second;
-    return fs_->Identify(a, first) && fs_->Identify(b, second) && first.device == second.device &&
-           first.inode == second.inode;
+    return fs_->Identify(a, first) && fs_->Identify(b, second) && first.SameFileAs(second);
 }
 
 void TBackupFile::IndexListedFiles(WriteRun& run)
@@ -467,7 +466,7 @@ bool TBackupFile::IsTheArchive(WriteRun& run, const FileEntry& file)
         (std::none_of(run.oldVolumes.begin(), run.oldVolumes.end(), sameSize) || !fs_->Identify(file.path, id)))
         return false;
     return std::any_of(run.oldVolumes.begin(), run.oldVolumes.end(), [&](const WriteRun::OldVolume& v) {
-        return v.identity.device == id.device && v.identity.inode == id.inode;
+        return v.identity.SameFileAs(id);
     });
 }
 
@@ -661,7 +660,7 @@ void TBackupFile::RemoveOldVolumesPast(WriteRun& run, unsigned lastVolume)
     for (std::size_t i = lastVolume; i < run.oldVolumes.size(); ++i) {
         FileIdentity now;
         const auto& old = run.oldVolumes[i];
-        if (fs_->Identify(old.name, now) && now.device == old.identity.device && now.inode == old.identity.inode &&
+        if (fs_->Identify(old.name, now) && now.SameFileAs(old.identity) &&
             fs_->KindOf(old.name) == PathKind::File)
             removed = fs_->RemoveFile(old.name) || removed;
     }

@@ -23,6 +23,8 @@ struct FileIdentity {
     std::int64_t mtimeNs = 0;
     std::int64_t ctimeNs = 0;
     bool operator==(const FileIdentity&) const = default;
+    // Both name one file (its content may have changed).
+    bool SameFileAs(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
 };
 
 // An open file.
