@@ -2,9 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +59,23 @@ public:
 private:
     sqlite3_stmt* stmt_ = nullptr;
 };
+
+// Indexes of `files` in the order of their paths' bytes, as the store
+// orders its blobs.
+std::vector<std::size_t> InPathOrder(const std::vector<FileEntry>& files)
+{
+    std::vector<std::size_t> order(files.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return files[a].path < files[b].path; });
+    return order;
+}
+
+std::string_view FolderOf(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
 
 }  // namespace
 
@@ -122,57 +141,108 @@ bool ArchiveFlagStore::Open()
     // A rollback journal, which exists only while a run clears its flags (an
     // older store in WAL mode is turned back). One transaction per run keeps
     // the cost of full syncs small.
-    return Exec("PRAGMA journal_mode=DELETE;"
+    // Room for a large run's changed pages, so that they are not spilled
+    // (with a sync of the journal each time) before the commit.
+    return Exec("PRAGMA journal_mode=DELETE; PRAGMA cache_size=-32768;"
                 "CREATE TABLE IF NOT EXISTS flags(path BLOB PRIMARY KEY, device INTEGER, inode INTEGER,"
                 " size INTEGER, mtime_ns INTEGER, ctime_ns INTEGER);");
+}
+
+// Files are looked up in path order, one range of the store per folder,
+// rather than one search of the store per file: a run asks about whole
+// folders, whose rows lie next to each other in the store's index.
+bool ArchiveFlagStore::ReadStored(const std::vector<FileEntry>& files, std::vector<std::optional<FileIdentity>>& stored)
+{
+    stored.assign(files.size(), std::nullopt);
+    Statement q(db_, "SELECT path, device, inode, size, mtime_ns, ctime_ns FROM flags"
+                     " WHERE path >= ?1 AND path <= ?2 ORDER BY path");
+    if (!q) {
+        GiveUp(sqlite3_errmsg(db_));
+        return false;
+    }
+    const std::vector<std::size_t> order = InPathOrder(files);
+    for (std::size_t first = 0; first < order.size();) {
+        const std::string_view folder = FolderOf(files[order[first]].path);
+        std::size_t end = first + 1;
+        while (end < order.size() && FolderOf(files[order[end]].path) == folder)
+            ++end;
+        if (!ReadRange(q.get(), files, order, first, end, stored))
+            return false;
+        first = end;
+    }
+    return true;
+}
+
+// The rows from the first to the last path of order[first, end), matched
+// with those paths as both go by in order.
+bool ArchiveFlagStore::ReadRange(sqlite3_stmt* q, const std::vector<FileEntry>& files,
+                                 const std::vector<std::size_t>& order, std::size_t first, std::size_t end,
+                                 std::vector<std::optional<FileIdentity>>& stored)
+{
+    const std::string& low = files[order[first]].path;
+    const std::string& high = files[order[end - 1]].path;
+    sqlite3_reset(q);
+    sqlite3_bind_blob(q, 1, low.data(), static_cast<int>(low.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(q, 2, high.data(), static_cast<int>(high.size()), SQLITE_STATIC);
+    std::size_t next = first;
+    int step = SQLITE_ROW;
+    while (next < end && (step = sqlite3_step(q)) == SQLITE_ROW) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(q, 0));
+        const std::string_view path(bytes ? bytes : "", std::size_t(sqlite3_column_bytes(q, 0)));
+        while (next < end && std::string_view(files[order[next]].path) < path)
+            ++next;
+        for (; next < end && std::string_view(files[order[next]].path) == path; ++next) {
+            FileIdentity& row = stored[order[next]].emplace();
+            row.device = static_cast<std::uint64_t>(sqlite3_column_int64(q, 1));
+            row.inode = static_cast<std::uint64_t>(sqlite3_column_int64(q, 2));
+            row.size = sqlite3_column_int64(q, 3);
+            row.mtimeNs = sqlite3_column_int64(q, 4);
+            row.ctimeNs = sqlite3_column_int64(q, 5);
+        }
+    }
+    if (step != SQLITE_ROW && step != SQLITE_DONE) {
+        GiveUp(sqlite3_errmsg(db_));
+        return false;
+    }
+    return true;
 }
 
 std::vector<bool> ArchiveFlagStore::AreSet(const std::vector<FileEntry>& files)
 {
     std::vector<bool> set(files.size(), true);
+    std::vector<std::optional<FileIdentity>> stored;
     if (files.empty() || !Open() || !Exec("BEGIN"))
         return set;
-    Statement q(db_, "SELECT device, inode, size, mtime_ns, ctime_ns FROM flags WHERE path = ?1");
-    if (!q) {
-        GiveUp(sqlite3_errmsg(db_));
-        return std::vector<bool>(files.size(), true);
-    }
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        q.BindPath(files[i].path);
-        const int step = sqlite3_step(q.get());
-        if (step == SQLITE_DONE)
-            continue;
-        if (step != SQLITE_ROW) {
-            GiveUp(sqlite3_errmsg(db_));
-            return std::vector<bool>(files.size(), true);
-        }
-        FileIdentity stored;
-        stored.device = static_cast<std::uint64_t>(sqlite3_column_int64(q.get(), 0));
-        stored.inode = static_cast<std::uint64_t>(sqlite3_column_int64(q.get(), 1));
-        stored.size = sqlite3_column_int64(q.get(), 2);
-        stored.mtimeNs = sqlite3_column_int64(q.get(), 3);
-        stored.ctimeNs = sqlite3_column_int64(q.get(), 4);
-        set[i] = !(stored == files[i].identity);
-    }
-    sqlite3_reset(q.get());
+    if (!ReadStored(files, stored))
+        return set;
     Exec("COMMIT");
+    for (std::size_t i = 0; i < files.size(); ++i)
+        set[i] = !(stored[i] && *stored[i] == files[i].identity);
     return set;
 }
 
+// Only rows that change are written, in path order, updated where they are:
+// clearing the flags of files that did not change since the last run writes
+// nothing, and the rows of a folder stay together in the store.
 bool ArchiveFlagStore::Clear(const std::vector<FileEntry>& files)
 {
     if (files.empty())
         return true;
-    if (!Open() || !Exec("BEGIN IMMEDIATE"))
+    std::vector<std::optional<FileIdentity>> stored;
+    if (!Open() || !Exec("BEGIN IMMEDIATE") || !ReadStored(files, stored))
         return false;
     Statement q(db_,
-                "INSERT OR REPLACE INTO flags(path, device, inode, size, mtime_ns, ctime_ns)"
-                " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+                "INSERT INTO flags(path, device, inode, size, mtime_ns, ctime_ns) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"
+                " ON CONFLICT(path) DO UPDATE SET device = excluded.device, inode = excluded.inode,"
+                " size = excluded.size, mtime_ns = excluded.mtime_ns, ctime_ns = excluded.ctime_ns");
     if (!q) {
         GiveUp(sqlite3_errmsg(db_));
         return false;
     }
-    for (const auto& file : files) {
+    for (const std::size_t i : InPathOrder(files)) {
+        const FileEntry& file = files[i];
+        if (stored[i] && *stored[i] == file.identity)
+            continue;
         q.BindPath(file.path);
         sqlite3_bind_int64(q.get(), 2, static_cast<sqlite3_int64>(file.identity.device));
         sqlite3_bind_int64(q.get(), 3, static_cast<sqlite3_int64>(file.identity.inode));
@@ -183,6 +253,7 @@ bool ArchiveFlagStore::Clear(const std::vector<FileEntry>& files)
             GiveUp(sqlite3_errmsg(db_));
             return false;
         }
+        stored[i] = file.identity;  // a name given twice is written once
     }
     sqlite3_reset(q.get());
     return Exec("COMMIT");

@@ -7,9 +7,11 @@
 
 #include "platform.h"
 
+#include <optional>
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace arcovelo {
 
@@ -35,6 +37,11 @@ private:
     // The store is unavailable for the rest of the run; said once.
     void GiveUp(const std::string& why);
     bool Exec(const char* sql);
+    // What the store holds for each of `files` (nothing for a file it does
+    // not know); false, after GiveUp, when it cannot be read.
+    bool ReadStored(const std::vector<FileEntry>& files, std::vector<std::optional<FileIdentity>>& stored);
+    bool ReadRange(sqlite3_stmt* q, const std::vector<FileEntry>& files, const std::vector<std::size_t>& order,
+                   std::size_t first, std::size_t end, std::vector<std::optional<FileIdentity>>& stored);
 
     std::string path_;
     sqlite3* db_ = nullptr;

@@ -413,6 +413,8 @@ void TBackupFile::AddExpandedFile(WriteRun& run, FileEntry file)
 // translate) cannot be opened each by its own name and are left out, and said.
 void TBackupFile::SettleSharedStoredNames(WriteRun& run)
 {
+    if constexpr (!kStoredNamesFold)
+        return;  // names are stored as found, and the walk lists no name twice
     std::unordered_map<std::string, std::size_t> first;  // stored name: its first index in `work`
     std::vector<char> drop(run.work.size(), 0);
     bool dropping = false;
@@ -520,7 +522,8 @@ void TBackupFile::TakeSizes(WriteRun& run)
     for (std::size_t i = 0; i < run.work.size(); ++i) {
         if (!readable[i])
             continue;
-        const auto& [name, found] = run.work[i];
+        const std::string& name = run.work[i].path;
+        const FileIdentity& found = run.work[i].identity;
         totalSize_ += found.size;
         if (saveFileID_) {
             const std::int32_t stamp = DosStampFromTime(static_cast<std::time_t>(found.mtimeNs / 1000000000));
@@ -547,7 +550,7 @@ std::vector<char> TBackupFile::CheckReadable(const std::vector<FileEntry>& files
         const std::size_t end = std::min(files.size(), first + rangeSize);
         range->task = checks.Add([fs = fs_, &files, first, end, range] {
             for (std::size_t i = first; i < end; ++i)
-                range->readable.push_back(fs->CheckReadable(files[i].path));
+                range->readable.push_back(files[i].readable || fs->CheckReadable(files[i].path));
         });
         ranges.push_back(std::move(range));
     }

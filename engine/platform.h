@@ -45,6 +45,9 @@ public:
 struct FileEntry {
     std::string path;
     FileIdentity identity;
+    // The listing could tell that this process may read the file (its owner,
+    // with the owner's read permission), so no separate check is needed.
+    bool readable = false;
 };
 
 // What reading one folder found.
@@ -209,6 +212,13 @@ bool IsPathSeparator(char c);
 // names ignore case, its letters A-Z lowered (the format's rule); elsewhere
 // unchanged.
 std::string StoredName(std::string path);
+// Whether StoredName changes names, so that two names found may be stored
+// alike.
+#ifdef _WIN32
+inline constexpr bool kStoredNamesFold = true;
+#else
+inline constexpr bool kStoredNamesFold = false;
+#endif
 
 // The form in which the file system compares `path` with other names, so
 // that two names of one file have one form: on Windows its letters

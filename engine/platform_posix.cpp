@@ -34,6 +34,14 @@ std::string SystemMessage(int error) { return std::strerror(error); }
 
 std::int64_t Nanoseconds(const timespec& ts) { return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec; }
 
+// The owner's permission bits decide for the owner, access control lists
+// or not.
+bool OwnerMayRead(const struct stat& st)
+{
+    static const uid_t self = ::geteuid();
+    return st.st_uid == self && (st.st_mode & S_IRUSR) != 0;
+}
+
 FileIdentity IdentityOf(const struct stat& st)
 {
     FileIdentity id;
@@ -634,7 +642,7 @@ public:
                 return out;
             if (::stat(path.c_str(), &st) == 0) {
                 if (S_ISREG(st.st_mode))
-                    out.files.push_back({mask, IdentityOf(st)});
+                    out.files.push_back({mask, IdentityOf(st), OwnerMayRead(st)});
             } else if (!IsAbsence(errno)) {
                 out.problem = "Cannot read \"" + path + "\". " + SystemMessage(errno);
             }
@@ -645,7 +653,7 @@ public:
             struct stat st {};
             if ((wild ? MatchesMask(name, mask) : name == mask) && type != DT_DIR && reader.Stat(name, st) &&
                 S_ISREG(st.st_mode))
-                out.files.push_back({name, IdentityOf(st)});
+                out.files.push_back({name, IdentityOf(st), OwnerMayRead(st)});
             if (!withFolders)
                 return;
             if (type == DT_DIR || (type == DT_UNKNOWN && reader.Stat(name, st, true) && S_ISDIR(st.st_mode)))

@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstdio>
 #ifndef _WIN32
+#include "archive_flags.h"
+
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -201,6 +203,31 @@ TEST_F(BackupWriter, incrementalTakesOnlyChangedFilesAndTheFlagsSurviveARestart)
     ASSERT_TRUE(restarted.Backup(list, Archive()));
     EXPECT_EQ(RecordNames(ParseVolume(ReadBytes(Archive()))), (std::vector<std::string>{(root / "d" / "b.txt").string()}));
 }
+
+// The store is read folder by folder in the order of its paths' bytes: a
+// subfolder's rows sort between its parent's files, and names above 0x7F
+// after every ASCII one; each file must still meet its own row.
+#ifndef _WIN32
+TEST_F(BackupWriter, theFlagStoreMatchesEachFileWithItsOwnRowWhereverItSorts)
+{
+    const std::vector<std::string> names{"/x/c",   "/x/b/z", "/x/a", "/x/b\xc3\xa9", "/x/c/d/e",
+                                         "/x/b/y", "/x/b",   "/y",   "/x/B"};
+    std::vector<FileEntry> files;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        files.push_back({names[i], {1, i + 1, std::int64_t(i), 10, 20}});
+    ArchiveFlagStore store((root / "flags.sqlite").string());
+    const std::vector<FileEntry> firstRun(files.begin() + 1, files.end() - 1);  // not "/x/c", not "/x/B"
+    ASSERT_TRUE(store.Clear(firstRun));
+
+    files[2].identity.ctimeNs = 21;  // "/x/a" changed since
+    const std::vector<bool> set = store.AreSet(files);
+    EXPECT_EQ(set, (std::vector<bool>{true, false, true, false, false, false, false, false, true}));
+
+    ASSERT_TRUE(store.Clear(files));
+    EXPECT_EQ(ArchiveFlagStore((root / "flags.sqlite").string()).AreSet(files), std::vector<bool>(files.size(), false))
+        << "a new store sees what the last one cleared";
+}
+#endif
 
 // Where times are whole seconds, a same-size rewrite in the second the file
 // was read in changes neither its size nor its times: such a file keeps its

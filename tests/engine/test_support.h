@@ -85,6 +85,7 @@ public:
         for (auto& file : listing.files) {
             file.identity = Reported(file.identity);
             file.identity.size += extraReportedSize + listedSizeChange;
+            file.readable = false;  // so that CheckReadable can fail it
         }
         return listing;
     }
