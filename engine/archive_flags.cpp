@@ -151,9 +151,8 @@ bool ArchiveFlagStore::Open()
 // Files are looked up in path order, one range of the store per folder,
 // rather than one search of the store per file: a run asks about whole
 // folders, whose rows lie next to each other in the store's index.
-bool ArchiveFlagStore::ReadStored(const std::vector<FileEntry>& files, std::vector<std::optional<FileIdentity>>& stored)
+bool ArchiveFlagStore::ForEachStored(const std::vector<FileEntry>& files, const MeetRow& meet)
 {
-    stored.assign(files.size(), std::nullopt);
     Statement q(db_, "SELECT path, device, inode, size, mtime_ns, ctime_ns FROM flags"
                      " WHERE path >= ?1 AND path <= ?2 ORDER BY path");
     if (!q) {
@@ -166,7 +165,7 @@ bool ArchiveFlagStore::ReadStored(const std::vector<FileEntry>& files, std::vect
         std::size_t end = first + 1;
         while (end < order.size() && FolderOf(files[order[end]].path) == folder)
             ++end;
-        if (!ReadRange(q.get(), files, order, first, end, stored))
+        if (!ReadRange(q.get(), files, order, first, end, meet))
             return false;
         first = end;
     }
@@ -177,7 +176,7 @@ bool ArchiveFlagStore::ReadStored(const std::vector<FileEntry>& files, std::vect
 // with those paths as both go by in order.
 bool ArchiveFlagStore::ReadRange(sqlite3_stmt* q, const std::vector<FileEntry>& files,
                                  const std::vector<std::size_t>& order, std::size_t first, std::size_t end,
-                                 std::vector<std::optional<FileIdentity>>& stored)
+                                 const MeetRow& meet)
 {
     const std::string& low = files[order[first]].path;
     const std::string& high = files[order[end - 1]].path;
@@ -191,14 +190,14 @@ bool ArchiveFlagStore::ReadRange(sqlite3_stmt* q, const std::vector<FileEntry>& 
         const std::string_view path(bytes ? bytes : "", std::size_t(sqlite3_column_bytes(q, 0)));
         while (next < end && std::string_view(files[order[next]].path) < path)
             ++next;
-        for (; next < end && std::string_view(files[order[next]].path) == path; ++next) {
-            FileIdentity& row = stored[order[next]].emplace();
-            row.device = static_cast<std::uint64_t>(sqlite3_column_int64(q, 1));
-            row.inode = static_cast<std::uint64_t>(sqlite3_column_int64(q, 2));
-            row.size = sqlite3_column_int64(q, 3);
-            row.mtimeNs = sqlite3_column_int64(q, 4);
-            row.ctimeNs = sqlite3_column_int64(q, 5);
-        }
+        FileIdentity row;
+        row.device = static_cast<std::uint64_t>(sqlite3_column_int64(q, 1));
+        row.inode = static_cast<std::uint64_t>(sqlite3_column_int64(q, 2));
+        row.size = sqlite3_column_int64(q, 3);
+        row.mtimeNs = sqlite3_column_int64(q, 4);
+        row.ctimeNs = sqlite3_column_int64(q, 5);
+        for (; next < end && std::string_view(files[order[next]].path) == path; ++next)
+            meet(order[next], row);
     }
     if (step != SQLITE_ROW && step != SQLITE_DONE) {
         GiveUp(sqlite3_errmsg(db_));
@@ -210,14 +209,12 @@ bool ArchiveFlagStore::ReadRange(sqlite3_stmt* q, const std::vector<FileEntry>& 
 std::vector<bool> ArchiveFlagStore::AreSet(const std::vector<FileEntry>& files)
 {
     std::vector<bool> set(files.size(), true);
-    std::vector<std::optional<FileIdentity>> stored;
     if (files.empty() || !Open() || !Exec("BEGIN"))
         return set;
-    if (!ReadStored(files, stored))
-        return set;
+    const bool read = ForEachStored(files, [&](std::size_t i, const FileIdentity& row) { set[i] = !(row == files[i].identity); });
+    if (!read)
+        return std::vector<bool>(files.size(), true);
     Exec("COMMIT");
-    for (std::size_t i = 0; i < files.size(); ++i)
-        set[i] = !(stored[i] && *stored[i] == files[i].identity);
     return set;
 }
 
@@ -228,8 +225,9 @@ bool ArchiveFlagStore::Clear(const std::vector<FileEntry>& files)
 {
     if (files.empty())
         return true;
-    std::vector<std::optional<FileIdentity>> stored;
-    if (!Open() || !Exec("BEGIN IMMEDIATE") || !ReadStored(files, stored))
+    std::vector<bool> kept(files.size(), false);  // the store holds this very identity
+    if (!Open() || !Exec("BEGIN IMMEDIATE") ||
+        !ForEachStored(files, [&](std::size_t i, const FileIdentity& row) { kept[i] = row == files[i].identity; }))
         return false;
     Statement q(db_,
                 "INSERT INTO flags(path, device, inode, size, mtime_ns, ctime_ns) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"
@@ -241,7 +239,7 @@ bool ArchiveFlagStore::Clear(const std::vector<FileEntry>& files)
     }
     for (const std::size_t i : InPathOrder(files)) {
         const FileEntry& file = files[i];
-        if (stored[i] && *stored[i] == file.identity)
+        if (kept[i])
             continue;
         q.BindPath(file.path);
         sqlite3_bind_int64(q.get(), 2, static_cast<sqlite3_int64>(file.identity.device));
@@ -253,7 +251,6 @@ bool ArchiveFlagStore::Clear(const std::vector<FileEntry>& files)
             GiveUp(sqlite3_errmsg(db_));
             return false;
         }
-        stored[i] = file.identity;  // a name given twice is written once
     }
     sqlite3_reset(q.get());
     return Exec("COMMIT");

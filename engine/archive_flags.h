@@ -7,7 +7,7 @@
 
 #include "platform.h"
 
-#include <optional>
+#include <functional>
 #include <string>
 
 struct sqlite3;
@@ -37,11 +37,12 @@ private:
     // The store is unavailable for the rest of the run; said once.
     void GiveUp(const std::string& why);
     bool Exec(const char* sql);
-    // What the store holds for each of `files` (nothing for a file it does
-    // not know); false, after GiveUp, when it cannot be read.
-    bool ReadStored(const std::vector<FileEntry>& files, std::vector<std::optional<FileIdentity>>& stored);
+    // Calls `meet(i, row)` with the row the store holds for files[i], for
+    // each file it knows; false, after GiveUp, when it cannot be read.
+    using MeetRow = std::function<void(std::size_t index, const FileIdentity& row)>;
+    bool ForEachStored(const std::vector<FileEntry>& files, const MeetRow& meet);
     bool ReadRange(sqlite3_stmt* q, const std::vector<FileEntry>& files, const std::vector<std::size_t>& order,
-                   std::size_t first, std::size_t end, std::vector<std::optional<FileIdentity>>& stored);
+                   std::size_t first, std::size_t end, const MeetRow& meet);
 
     std::string path_;
     sqlite3* db_ = nullptr;

@@ -273,6 +273,7 @@ private:
     bool IsSameFile(const std::string& a, const std::string& b);
     bool IsTheArchive(WriteRun& run, const FileEntry& file);
     void KeepFlaggedFiles(WriteRun& run);
+    std::vector<FileEntry> TakeHeldFiles(WriteRun& run, std::int64_t startTickNs);
     void TakeSizes(WriteRun& run);
     std::vector<char> CheckReadable(const std::vector<FileEntry>& files);
     void SaveFileList(WriteRun& run);

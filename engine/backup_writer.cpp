@@ -159,10 +159,15 @@ bool ChangedTooLateToTell(const FileIdentity& file, std::int64_t startTickNs)
     return changed >= startTickNs - (wholeSeconds ? 2 * kSecond : 0);
 }
 
-std::vector<FileEntry> WithoutRacyFiles(std::vector<FileEntry> files, std::int64_t startTickNs)
+// Keeps the entries of `files` whose `keep` is set, in order, in place: a
+// million names are not copied.
+void KeepMarked(std::vector<FileEntry>& files, const std::vector<char>& keep)
 {
-    std::erase_if(files, [&](const FileEntry& file) { return ChangedTooLateToTell(file.identity, startTickNs); });
-    return files;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (keep[i] && kept++ != i)
+            files[kept - 1] = std::move(files[i]);
+    files.resize(kept);
 }
 
 void WriteString(Stream& s, const std::string& text)
@@ -196,12 +201,14 @@ struct TBackupFile::WriteRun {
     // every file listed so far, by the hash of its name, its index in `work`.
     bool lookUpSeen = false;
     std::unordered_multimap<std::size_t, std::size_t> seen;
-    std::vector<std::string> fileList;
+    std::vector<char> listed;  // each file of `work` has its line in the file-ID list
     std::string tempName;
     std::unique_ptr<FileStream> listFile;  // the file-ID list, already unlinked
     bool listInWork = false;
     std::unique_ptr<ArchiveFlags> flags;
-    std::vector<FileEntry> archived;  // files held whole, as they were read
+    // Each file of `work` the archive holds whole; its identity in `work`
+    // is then the one it had when it was read.
+    std::vector<char> held;
 
     Stream* archive = nullptr;  // `out`, which gathers writes for the volume or OutStream
     std::unique_ptr<BufferedWriter> out;
@@ -313,7 +320,9 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     TakeSizes(run);
     if (saveFileID_)
         SaveFileList(run);
+    std::vector<char>().swap(run.listed);
     OpenArchive(run, ArchiveName);
+    run.held.assign(run.work.size(), 0);
 
     for (std::size_t i = 0; i < run.work.size() && continueFlag_; ++i)
         WriteFileRecord(run, i);
@@ -332,7 +341,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     // Only an archive that is whole and on stable storage lets the flags go:
     // a stopped, failed or killed run leaves every flag as it was.
     if (result && setArchiveFlag_)
-        run.flags->Clear(WithoutRacyFiles(std::move(run.archived), startTickNs));
+        run.flags->Clear(TakeHeldFiles(run, startTickNs));
     run.listFile.reset();
 
     ReportProgress("", 100);
@@ -505,31 +514,29 @@ void TBackupFile::RemoveStaleAside(const std::string& archiveName)
 void TBackupFile::KeepFlaggedFiles(WriteRun& run)
 {
     const std::vector<bool> set = run.flags->AreSet(run.work);
-    std::vector<FileEntry> flagged;
-    for (std::size_t i = 0; i < run.work.size(); ++i)
-        if (set[i])
-            flagged.push_back(std::move(run.work[i]));
-    run.work = std::move(flagged);
+    KeepMarked(run.work, std::vector<char>(set.begin(), set.end()));
 }
 
-// Sizing pass: the total of all sizes and, with SaveFileID, one line per
-// file, from what the enumeration found. A file that exists but cannot be
+// The files whose flags the finished archive lets go, taken out of the run:
+// those it holds whole, as they were read, but none changed too late in the
+// run to tell.
+std::vector<FileEntry> TBackupFile::TakeHeldFiles(WriteRun& run, std::int64_t startTickNs)
+{
+    for (std::size_t i = 0; i < run.work.size(); ++i)
+        run.held[i] = run.held[i] && !ChangedTooLateToTell(run.work[i].identity, startTickNs);
+    KeepMarked(run.work, run.held);
+    return std::move(run.work);
+}
+
+// Sizing pass: the total of all sizes, from what the enumeration found, and
+// which files the file-ID list names. A file that exists but cannot be
 // opened leaves Backup as a StreamError; one that is gone since it was found
 // is said when its record is due.
 void TBackupFile::TakeSizes(WriteRun& run)
 {
-    const std::vector<char> readable = CheckReadable(run.work);
-    for (std::size_t i = 0; i < run.work.size(); ++i) {
-        if (!readable[i])
-            continue;
-        const std::string& name = run.work[i].path;
-        const FileIdentity& found = run.work[i].identity;
-        totalSize_ += found.size;
-        if (saveFileID_) {
-            const std::int32_t stamp = DosStampFromTime(static_cast<std::time_t>(found.mtimeNs / 1000000000));
-            run.fileList.push_back(StoredName(name) + "\t" + std::to_string(stamp) + "=" + std::to_string(found.size));
-        }
-    }
+    run.listed = CheckReadable(run.work);
+    for (std::size_t i = 0; i < run.work.size(); ++i)
+        totalSize_ += run.listed[i] ? run.work[i].identity.size : 0;
 }
 
 // Whether each file may be read (false: it is missing), asked in ranges on
@@ -563,16 +570,22 @@ std::vector<char> TBackupFile::CheckReadable(const std::vector<FileEntry>& files
     return readable;
 }
 
-// The file-ID list goes through a temporary file so that it is archived like
-// any other file, as the archive's first record.
+// The file-ID list, one line per file the sizing pass counted, goes through
+// a temporary file so that it is archived like any other file, as the
+// archive's first record.
 void TBackupFile::SaveFileList(WriteRun& run)
 {
     try {
         run.listFile = fs_->CreateUnique(fs_->TempFolder(), "FID", run.tempName);
         BufferedWriter text(*run.listFile);
-        for (const auto& line : run.fileList) {
+        std::string line;
+        for (std::size_t i = 0; i < run.work.size(); ++i) {
+            if (!run.listed[i])
+                continue;
+            const FileIdentity& found = run.work[i].identity;
+            const std::int32_t stamp = DosStampFromTime(static_cast<std::time_t>(found.mtimeNs / 1000000000));
+            line = StoredName(run.work[i].path) + "\t" + std::to_string(stamp) + "=" + std::to_string(found.size) + "\r\n";
             text.WriteBuffer(line.data(), line.size());
-            text.WriteBuffer("\r\n", 2);
         }
         text.Flush();
         run.work.insert(run.work.begin(), FileEntry{run.tempName, {}});
@@ -581,7 +594,6 @@ void TBackupFile::SaveFileList(WriteRun& run)
     } catch (const StreamError& e) {
         Fail(errTempFile, FailureDetail(fs_->TempFolder(), e));
     }
-    std::vector<std::string>().swap(run.fileList);
 }
 
 // Creates the first volume (or takes OutStream) and writes the header. Runs
@@ -722,7 +734,8 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     if (!continueFlag_)
         DropReadAhead(run);  // what was read ahead of a stop or failure goes
     if (complete && !isList) {
-        run.archived.push_back({name, run.source.identity});
+        run.work[index].identity = run.source.identity;
+        run.held[index] = 1;
         if (OnFileWritten)
             OnFileWritten(this, name);
     }
