@@ -324,6 +324,7 @@ private:
     void PlaceSealedFiles(ReadRun& run);
     void HandOverBatch(ReadRun& run);
     void SyncBatchAside(ReadRun& run);
+    void NoteWaitingName(ReadRun& run, const std::string& name);
     bool PlaceSyncedBatch(ReadRun& run);
     void SettlePendingFor(ReadRun& run, const std::string& destination);
     void SyncTouchedFolders(ReadRun& run);

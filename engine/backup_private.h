@@ -18,6 +18,15 @@ inline std::string FailureDetail(const std::string& path, const std::exception& 
 {
     return FailureDetail(path, std::string(error.what()));
 }
+// The same for a failure kept to be reported later.
+inline std::string FailureDetail(const std::string& path, const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return FailureDetail(path, e);
+    }
+}
 
 // `text` without blanks and control characters at both ends.
 std::string TrimBlanks(const std::string& text);

@@ -173,6 +173,8 @@ struct InflateSlot {
     InflateResult result = InflateResult::Ok;
 };
 
+std::size_t NameHash(const std::string& name) { return std::hash<std::string>{}(name); }
+
 void InflateChunk(InflateSlot& slot, ChunkInflater& inflater)
 {
     slot.result = inflater.Inflate(slot.input.data(), std::size_t(slot.length), slot.output.data(), slot.count);
@@ -213,24 +215,31 @@ struct TBackupFile::ReadRun {
     std::set<std::string> touchedFolders;  // synced once, after their files
     // Every name this run has put a file at, or will: a later record of the
     // same run does not replace it (both the name asked for and the file
-    // behind a link).
-    std::unordered_set<std::string> namesWritten;
+    // behind a link). Kept by the names' 64-bit hashes, so that a million
+    // names cost a few MiB: two names of one run share a hash about once in
+    // ten million runs of a million files.
+    std::unordered_set<std::size_t> namesWritten;
     std::string folderProblem;  // why the folder a file needs could not be made
     // Complete files waiting to be made durable together and put in place.
     struct Sealed {
         std::unique_ptr<PendingFile> file;
         std::string destination;  // links resolved
         std::string asked;        // as the record named it
+        std::exception_ptr failure;  // why it could not be put in place
     };
     struct Batch {
         std::vector<Sealed> files;
         std::unordered_set<std::string> names;  // both names of each file, as the file system compares them
         std::int64_t bytes = 0;
         bool Holds(const std::string& name) const { return names.count(ComparedName(name)) != 0; }
+        const std::string& Add(const std::string& name) { return *names.insert(ComparedName(name)).first; }
     };
     Batch filling;                 // the files being sealed now
     Batch syncing;                 // the previous batch, made durable by `syncer`
-    std::future<void> syncer;      // valid while `syncing` is on its way to storage
+    std::future<void> syncer;      // valid while `syncing` is on its way to storage and into place
+    // No file waiting in a batch has this folder's name or one of a folder
+    // above it: the files of one folder do not look at its parents again.
+    std::string clearFolder;
     std::size_t batchFiles = 128;  // sealed files a batch may hold
     std::string lastFolderMade;  // the folder the previous file needed, made or found
 
@@ -599,7 +608,7 @@ void TBackupFile::RestoreRecord(ReadRun& run)
             kind = fs_->KindOf(currentFile_);
         }
     }
-    if (run.doRestore && run.namesWritten.count(currentFile_) != 0) {
+    if (run.doRestore && run.namesWritten.count(NameHash(currentFile_)) != 0) {
         // Two records that land on one name (a restore without folders): the
         // first stays, the later one is said, not merged into it.
         Warn("File \"" + run.storedName + "\" not restored: \"" + currentFile_ +
@@ -706,14 +715,29 @@ void TBackupFile::SettlePendingFor(ReadRun& run, const std::string& destination)
     if (run.filling.files.empty() && run.syncing.files.empty())
         return;
     const auto waits = [&run](const std::string& name) { return run.filling.Holds(name) || run.syncing.Holds(name); };
+    const std::string folder = ParentFolder(destination);
     bool needed = waits(destination);
-    for (std::string at = ParentFolder(destination); !needed && !at.empty(); at = ParentFolder(at)) {
-        needed = waits(at);
-        if (ParentFolder(at) == at)
-            break;
+    if (!needed && folder != run.clearFolder) {
+        for (std::string at = folder; !needed && !at.empty(); at = ParentFolder(at)) {
+            needed = waits(at);
+            if (ParentFolder(at) == at)
+                break;
+        }
+        run.clearFolder = needed ? std::string() : folder;
     }
     if (needed)
         PlaceSealedFiles(run);
+}
+
+// A file joins the batch under `name`: the folder known to be clear of
+// waiting files is no longer when the file takes its name or one above it.
+void TBackupFile::NoteWaitingName(ReadRun& run, const std::string& name)
+{
+    const std::string& compared = run.filling.Add(name);
+    const std::string& clear = ComparedName(run.clearFolder);
+    if (clear.compare(0, compared.size(), compared) == 0 &&
+        (clear.size() == compared.size() || IsPathSeparator(clear[compared.size()])))
+        run.clearFolder.clear();
 }
 
 void TBackupFile::BeginDestinationFile(ReadRun& run, PathKind kind)
@@ -723,8 +747,8 @@ void TBackupFile::BeginDestinationFile(ReadRun& run, PathKind kind)
     const bool link = kind == PathKind::Link;
     const std::string target = link ? fs_->ResolveLinks(currentFile_) : currentFile_;
     run.destFile = fs_->CreatePending(target, kind == PathKind::Missing);
-    run.namesWritten.insert(currentFile_);
-    run.namesWritten.insert(target);
+    run.namesWritten.insert(NameHash(currentFile_));
+    run.namesWritten.insert(NameHash(target));
     run.destPath = target;
     run.destStamp = run.storedStamp;
     run.destComplete = false;
@@ -743,9 +767,9 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
     try {
         file->Seal(run.destStamp);
         run.filling.bytes += file->Position();
-        run.filling.files.push_back({std::move(file), run.destPath, currentFile_});
-        run.filling.names.insert(ComparedName(run.destPath));
-        run.filling.names.insert(ComparedName(currentFile_));
+        run.filling.files.push_back({std::move(file), run.destPath, currentFile_, nullptr});
+        NoteWaitingName(run, run.destPath);
+        NoteWaitingName(run, currentFile_);
     } catch (const StreamError& e) {
         Fail(errReadFile, FailureDetail(run.destPath, e));
     }
@@ -755,41 +779,55 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
 }
 
 // The batch's data reach stable storage together (one sync, not one per
-// file) on a thread of their own while the next batch is written; once they
-// are there, each file replaces its destination (PlaceSyncedBatch).
+// file), then each file replaces its destination, on a thread of their own
+// while the next batch is written; a file that cannot be put in place keeps
+// its failure for PlaceSyncedBatch. The caller's thread only reads the
+// batch's names until then.
 void TBackupFile::SyncBatchAside(ReadRun& run)
 {
-    std::vector<PendingFile*> files;
-    for (const auto& s : run.filling.files)
-        files.push_back(s.file.get());
     run.syncing = std::move(run.filling);
     run.filling = {};
-    run.syncer = std::async(std::launch::async, [fs = fs_, files = std::move(files)] { fs->SyncSealed(files); });
+    run.syncer = std::async(std::launch::async, [fs = fs_, batch = &run.syncing] {
+        std::vector<PendingFile*> files;
+        for (const auto& s : batch->files)
+            files.push_back(s.file.get());
+        fs->SyncSealed(files);
+        for (auto& s : batch->files) {
+            try {
+                s.file->Place();
+            } catch (const StreamError&) {
+                s.failure = std::current_exception();
+            }
+        }
+    });
 }
 
-// Waits for the batch on its way to storage and puts its files in place. A
-// batch whose data cannot be made durable is thrown away, the destinations
-// untouched; the result is then false.
+// Waits for the batch on its way to storage and into place, and counts or
+// reports each file. A batch whose data cannot be made durable is thrown
+// away, the destinations untouched; the result is then false.
 bool TBackupFile::PlaceSyncedBatch(ReadRun& run)
 {
     if (!run.syncer.valid())
         return true;
-    ReadRun::Batch batch = std::move(run.syncing);
-    run.syncing = {};
+    std::exception_ptr unsynced;
     try {
         run.syncer.get();
-    } catch (const StreamError& e) {
-        Fail(errReadFile, FailureDetail(batch.files.empty() ? std::string() : batch.files.front().asked, e));
+    } catch (const StreamError&) {
+        unsynced = std::current_exception();
+    }
+    ReadRun::Batch batch = std::move(run.syncing);
+    run.syncing = {};
+    if (unsynced) {
+        Fail(errReadFile, FailureDetail(batch.files.empty() ? std::string() : batch.files.front().asked, unsynced));
         return false;
     }
     for (const auto& s : batch.files) {
-        try {
-            s.file->Place();
-            run.touchedFolders.insert(ParentFolder(s.destination));
-            ++processedCount_;  // counted once it is in place
-        } catch (const StreamError& e) {
-            Fail(errReadFile, FailureDetail(s.asked, e));
+        if (s.failure) {
+            Fail(errReadFile, FailureDetail(s.asked, s.failure));
+            continue;
         }
+        run.touchedFolders.insert(ParentFolder(s.destination));
+        ++processedCount_;  // counted once it is in place
     }
     return true;
 }
