@@ -86,6 +86,7 @@ std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes, std:
 // The folders a restore made, and why one could not be made.
 struct FolderWork {
     std::set<std::string>& madeIn;  // the parent of each folder made, to be synced
+    std::unordered_set<std::string>& made;  // each folder made
     std::string problem;            // "<folder>: <reason>" when one could not be made
 
     // Makes `folder`, whose parent exists. False, with the reason, on failure.
@@ -94,6 +95,7 @@ struct FolderWork {
         errno = 0;
         if (fs.CreateFolder(folder)) {
             madeIn.insert(ParentFolder(folder));
+            made.insert(folder);
             return true;
         }
         const int error = errno;
@@ -242,6 +244,7 @@ struct TBackupFile::ReadRun {
     std::string clearFolder;
     std::size_t batchFiles = 128;  // sealed files a batch may hold
     std::string lastFolderMade;  // the folder the previous file needed, made or found
+    std::unordered_set<std::string> foldersMade;  // by this run: nothing but its own files are in them
 
     NullStream discard;
     std::vector<ArchiveDamage>* damage = nullptr;
@@ -595,8 +598,11 @@ void TBackupFile::RestoreRecord(ReadRun& run)
     currentFile_ = destination.path;
     SettlePendingFor(run, currentFile_);
     // One look at the destination serves the mode, the link test and the
-    // file itself; its date only when there is a file.
-    PathKind kind = fs_->KindOf(currentFile_);
+    // file itself; its date only when there is a file. A folder this run
+    // made holds only the files this run wrote there.
+    const bool surelyMissing =
+        run.foldersMade.count(ParentFolder(currentFile_)) != 0 && run.namesWritten.count(NameHash(currentFile_)) == 0;
+    PathKind kind = surelyMissing ? PathKind::Missing : fs_->KindOf(currentFile_);
     const std::int32_t age = kind == PathKind::Missing ? -1 : fs_->FileAge(currentFile_);  // -1: no such file
     run.doRestore = ModeAllowsRestore(restoreMode_, age != -1, age, run.storedStamp);
     if (run.storedName == format::kFileListName) {
@@ -677,7 +683,7 @@ bool TBackupFile::PlaceDestination(ReadRun& run, PathKind kind, bool& safe)
 {
     const std::string& path = currentFile_;
     const std::string parent = ParentFolder(path);
-    FolderWork work{run.touchedFolders, {}};
+    FolderWork work{run.touchedFolders, run.foldersMade, {}};
     const auto failed = [&] {
         run.folderProblem = work.problem.empty() ? parent + ": cannot be created" : work.problem;
         return false;
