@@ -415,15 +415,29 @@ bool CanLinkUnnamedFiles()
     return can;
 }
 
-// Creates the data file of a restore in `folder`: unnamed where the system
-// allows it (no other user can reach it), else a hidden temporary name in
-// `path`, private to the user until it is sealed. -1 and errno on failure.
-int CreateDataFile(const std::string& folder, std::string& path)
+// A folder held open while restored files are created and named in it, so
+// that each is reached by its name in the folder rather than by walking its
+// whole path again. It closes with the last pending file that uses it.
+struct FolderHandle {
+    FolderHandle(std::string p, int descriptor) : path(std::move(p)), fd(descriptor) {}
+    ~FolderHandle() { ::close(fd); }
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    const std::string path;
+    const int fd;
+};
+
+// Creates the data file of a restore in `folder` (reached through `handle`
+// when there is one): unnamed where the system allows it (no other user can
+// reach it), else a hidden temporary name in `path`, private to the user
+// until it is sealed. -1 and errno on failure.
+int CreateDataFile(const std::string& folder, const FolderHandle* handle, std::string& path)
 {
     path.clear();
 #ifdef O_TMPFILE
     if (CanLinkUnnamedFiles()) {
-        const int fd = ::open(Shown(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        const int fd = handle != nullptr ? ::openat(handle->fd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666)
+                                         : ::open(Shown(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
             return fd;
     }
@@ -431,17 +445,20 @@ int CreateDataFile(const std::string& folder, std::string& path)
     return CreateNamed(TemporaryPrefix(folder), O_RDWR, 0600, path);
 }
 
-// Gives the unnamed file `fd` the name `path`: by the descriptor itself where
-// the process may (it needs CAP_DAC_READ_SEARCH, which root has; no lookup in
-// /proc), else through /proc. 0, or -1 and errno.
-int LinkUnnamed(int fd, const std::string& path)
+// Gives the unnamed file `fd` the name `path` (its name in `folder` when
+// that is given): by the descriptor itself where the process may (it needs
+// CAP_DAC_READ_SEARCH, which root has; no lookup in /proc), else through
+// /proc. 0, or -1 and errno.
+int LinkUnnamed(int fd, const std::string& path, const FolderHandle* folder = nullptr)
 {
     static std::atomic<bool> byDescriptor{::geteuid() == 0};
-    if (byDescriptor && ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+    const int at = folder != nullptr ? folder->fd : AT_FDCWD;
+    const std::string name = folder != nullptr ? FileNamePart(path) : path;
+    if (byDescriptor && ::linkat(fd, "", at, name.c_str(), AT_EMPTY_PATH) == 0)
         return 0;
     const int refused = errno;
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    const int result = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    const int result = ::linkat(AT_FDCWD, self.c_str(), at, name.c_str(), AT_SYMLINK_FOLLOW);
     if (result == 0 && byDescriptor && refused == ENOENT)
         byDescriptor = false;  // not permitted here after all
     return result;
@@ -468,6 +485,7 @@ public:
         bool exists = false;
         bool inPlace = false;
         struct stat old {};
+        std::shared_ptr<FolderHandle> folder;  // the destination's folder, when held open
     };
 
     PosixPendingFile(int fd, Plan plan) : PosixStream<PendingFile>(fd, plan.destination), plan_(std::move(plan)) {}
@@ -536,7 +554,7 @@ private:
     void PutInPlace()
     {
         if (plan_.tempPath.empty()) {
-            if (!plan_.exists && LinkUnnamed(fd_, plan_.destination) == 0)
+            if (!plan_.exists && LinkUnnamed(fd_, plan_.destination, plan_.folder.get()) == 0)
                 return;
             if (!plan_.exists && errno != EEXIST)
                 Fail(errno);
@@ -863,11 +881,14 @@ public:
         plan.inPlace = plan.exists && plan.old.st_nlink > 1;
         const std::string folder = ParentFolder(path);
         ForgetLeftoversOnce(folder);
-        int fd = CreateDataFile(plan.inPlace ? TempFolder() : folder, plan.tempPath);
+        if (!plan.inPlace)
+            plan.folder = HoldFolder(folder);
+        int fd = plan.inPlace ? CreateDataFile(TempFolder(), nullptr, plan.tempPath)
+                              : CreateDataFile(folder, plan.folder.get(), plan.tempPath);
         if (fd < 0 && plan.exists && (errno == EACCES || errno == EPERM)) {
             // A writable file in a folder we may not write: fill it in place.
             plan.inPlace = true;
-            fd = CreateDataFile(TempFolder(), plan.tempPath);
+            fd = CreateDataFile(TempFolder(), nullptr, plan.tempPath);
         }
         if (fd < 0)
             ThrowFileError("Cannot create file", path, errno);
@@ -951,6 +972,21 @@ private:
         return open;
     }
 
+    // The folder's open handle while a pending file still uses it, else a new
+    // one; null when it cannot be opened (the path is then used).
+    std::shared_ptr<FolderHandle> HoldFolder(const std::string& folder)
+    {
+        std::lock_guard lock(folderMutex_);
+        if (auto held = heldFolder_.lock(); held && held->path == folder)
+            return held;
+        const int fd = ::open(Shown(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return nullptr;
+        auto held = std::make_shared<FolderHandle>(folder, fd);
+        heldFolder_ = held;
+        return held;
+    }
+
     // The first restore into a folder in this process clears what killed
     // restores left there.
     void ForgetLeftoversOnce(const std::string& folder)
@@ -961,6 +997,8 @@ private:
     }
 
     std::string flagStorePath_;
+    std::mutex folderMutex_;
+    std::weak_ptr<FolderHandle> heldFolder_;  // no folder stays open once its files are placed
     std::mutex cleanedMutex_;
     std::set<std::string> cleaned_;
 };
