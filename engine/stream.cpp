@@ -48,6 +48,10 @@ std::size_t MemoryStream::Read(void* buffer, std::size_t count)
 std::size_t MemoryStream::Write(const void* buffer, std::size_t count)
 {
     const auto end = static_cast<std::size_t>(position_) + count;
+    // Grown by a quarter, not doubled: a file-ID list of a million names
+    // would otherwise take up to twice its size while it is read.
+    if (end > data_.capacity())
+        data_.reserve(std::max(end, data_.capacity() + data_.capacity() / 4));
     if (end > data_.size())
         data_.resize(end);
     std::memcpy(data_.data() + position_, buffer, count);
