@@ -257,8 +257,16 @@ std::unique_ptr<ArchiveFlags> FaultyFileSystem::OpenArchiveFlags()
 
 void LetFileClockTick()
 {
+    // A file system may stamp a change finer than its coarse clock, up to a
+    // tick ahead of it: a file stamped now marks the latest time given out.
+    const auto probe = fs::temp_directory_path() / ("arcovelo-clock-" + std::to_string(FileClockNowNs()));
+    WriteText(probe, "");
+    FileIdentity stamped;
+    const bool known = NativeFileSystem()->Identify(probe.string(), stamped);
+    fs::remove(probe);
+    const std::int64_t latest = known ? std::max(stamped.mtimeNs, stamped.ctimeNs) : 0;
     const std::int64_t now = FileClockNowNs();
-    while (FileClockNowNs() == now)
+    while (FileClockNowNs() == now || FileClockNowNs() <= latest)
         std::this_thread::yield();
 }
 
