@@ -389,9 +389,9 @@ int TForm1::RestoreFileCount() const
 std::vector<std::string> TForm1::SelectedStoredNames() const
 {
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < storedNames_.size(); ++i)
+    for (std::size_t i = 0; i < contents_.size(); ++i)
         if (mefiles->Selected(static_cast<int>(i)))
-            names.push_back(storedNames_[i]);
+            names.push_back(StoredNameOf(contents_[i]));
     return names;
 }
 
@@ -519,15 +519,14 @@ void TForm1::edit2Click(QObject* Sender)
 
 void TForm1::FileListBox1Click(QObject*)
 {
-    std::vector<std::string> list;
-    storedNames_.clear();
-    storedSizes_.clear();
     shownFileCount_ = 0;
-    mefiles->Items().Clear();
+    mefiles->Items().Clear();  // its rows come from the list freed here
+    ForgetContents();
     std::string title;
-    Backupfile1.GetArchiveInfo(EnginePath(OpenDialog.fileName), &list, title);
+    Backupfile1.GetArchiveInfo(EnginePath(OpenDialog.fileName), &contents_, title);
     edit2->setText(QString::fromStdString(title));
     if (edit2->text().isEmpty()) {
+        ForgetContents();
         Edit1->setText(QString());
         ShowSelectedCount();
         return;
@@ -535,17 +534,16 @@ void TForm1::FileListBox1Click(QObject*)
     shownFileCount_ = Backupfile1.FileCount();
     Edit1->setText(QString::number(Backupfile1.FileCount()) + " files, " +
                    QString::number(RoundHalfEven(double(Backupfile1.TotalSize()) / 1024)) + " KB totali");
-    QStringList lines;
-    for (const std::string& entry : list) {
-        lines << ContentsLine(WindowPath(entry));
-        storedNames_.push_back(StoredNameOf(entry));
-        storedSizes_.push_back(StoredSizeOf(entry));
-    }
-    if (lines.isEmpty())
-        lines << "Nessuna informazione estesa dei files per questo archivio.";
-    mefiles->Items().Assign(lines);
+    if (contents_.empty())
+        mefiles->Items().Assign({"Nessuna informazione estesa dei files per questo archivio."});
+    else
+        mefiles->Items().Provide(static_cast<int>(contents_.size()),
+                                 [this](int row) { return ContentsLine(WindowPath(contents_[std::size_t(row)])); });
     ShowSelectedCount();
 }
+
+// Frees the file-ID list of the archive shown before another one is read.
+void TForm1::ForgetContents() { std::vector<std::string>().swap(contents_); }
 
 void TForm1::rbOrigpath_oldClick(QObject*)
 {
@@ -570,11 +568,11 @@ void TForm1::Button3Click(QObject*)
     // The rows selected in the contents list, or with none the whole archive.
     const std::vector<std::string> selected = SelectedStoredNames();
     gauge_ = GaugeScale{};
-    if (!storedSizes_.empty()) {
+    if (!contents_.empty()) {
         gauge_.total = 0;
-        for (std::size_t i = 0; i < storedSizes_.size(); ++i)
+        for (std::size_t i = 0; i < contents_.size(); ++i)
             if (selected.empty() || mefiles->Selected(static_cast<int>(i)))
-                gauge_.total += storedSizes_[i];
+                gauge_.total += StoredSizeOf(contents_[i]);
     }
     arcovelo::TRestoreSelection selection;
     selection.names.insert(selected.begin(), selected.end());

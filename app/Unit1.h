@@ -142,6 +142,7 @@ private:
     void AddPageShortcuts();
     void KeepThePagesAboveTheStatusBar();
     bool RunShowingProgress(const std::function<bool()>& operation);
+    void ForgetContents();
     // The stored names of the rows selected in the contents list.
     std::vector<std::string> SelectedStoredNames() const;
     // The gauge's percentage for the engine's progress now.
@@ -151,9 +152,9 @@ private:
     bool closePending_ = false;
     // The files each entry of the Backup list stands for, found when it was added.
     QHash<QString, QStringList> entryFiles_;
-    // The file-ID list of the archive shown: stored names and sizes, row by row.
-    std::vector<std::string> storedNames_;
-    std::vector<std::int64_t> storedSizes_;
+    // The file-ID list of the archive shown, one "path<TAB>stamp=size" entry a
+    // row, kept once: the contents list makes its rows from it when drawn.
+    std::vector<std::string> contents_;
     std::int32_t shownFileCount_ = 0;
     // The gauge counts the files' bytes. The engine also counts the file-ID
     // list, which a backup writes as its first record: its bytes are left out.

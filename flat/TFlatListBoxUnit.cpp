@@ -49,8 +49,39 @@ SharedScrollTimer& Shared()
 
 }  // namespace
 
+QStringList TFlatStrings::List() const
+{
+    if (!row_)
+        return items_;
+    QStringList rows;
+    rows.reserve(provided_);
+    for (int i = 0; i < provided_; ++i)
+        rows << row_(i);
+    return rows;
+}
+
+int TFlatStrings::IndexOf(const QString& item) const
+{
+    if (!row_)
+        return static_cast<int>(items_.indexOf(item));
+    for (int i = 0; i < provided_; ++i)
+        if (row_(i) == item)
+            return i;
+    return -1;
+}
+
+void TFlatStrings::KeepAsStrings()
+{
+    if (!row_)
+        return;
+    items_ = List();
+    row_ = nullptr;
+    provided_ = 0;
+}
+
 int TFlatStrings::Add(const QString& item)
 {
+    KeepAsStrings();
     if (!sorted_) {
         items_.append(item);
         Changed();
@@ -67,6 +98,7 @@ int TFlatStrings::Add(const QString& item)
 
 void TFlatStrings::Insert(int index, const QString& item)
 {
+    KeepAsStrings();
     items_.insert(std::clamp(index, 0, Count()), item);
     Changed();
 }
@@ -75,6 +107,7 @@ void TFlatStrings::Delete(int index)
 {
     if (index < 0 || index >= Count())
         return;
+    KeepAsStrings();
     items_.removeAt(index);
     Changed();
 }
@@ -82,16 +115,39 @@ void TFlatStrings::Delete(int index)
 void TFlatStrings::Clear()
 {
     items_.clear();
+    row_ = nullptr;
+    provided_ = 0;
     Changed();
 }
 
 void TFlatStrings::Assign(const QStringList& items)
 {
+    AsOneChange([&] {
+        Clear();
+        for (const auto& item : items)
+            Add(item);
+    });
+}
+
+void TFlatStrings::Provide(int count, std::function<QString(int)> row)
+{
+    AsOneChange([&] {
+        Clear();
+        if (sorted_) {
+            for (int i = 0; i < count; ++i)
+                Add(row(i));
+        } else if (count > 0) {
+            provided_ = count;
+            row_ = std::move(row);
+        }
+    });
+}
+
+void TFlatStrings::AsOneChange(const std::function<void()>& change)
+{
     const auto notify = std::move(OnChange);
-    OnChange = nullptr;  // one change for the whole assignment
-    items_.clear();
-    for (const auto& item : items)
-        Add(item);
+    OnChange = nullptr;
+    change();
     OnChange = notify;
     Changed();
 }
@@ -102,6 +158,7 @@ void TFlatStrings::SetSorted(bool v)
         return;
     sorted_ = v;
     if (v) {
+        KeepAsStrings();
         std::stable_sort(items_.begin(), items_.end(), SortsBefore);
         Changed();
     }

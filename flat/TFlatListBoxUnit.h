@@ -17,11 +17,15 @@
 // The box's own list of strings. Sorted, it keeps the locale's
 // case-insensitive order and ignores an item equal (but for case) to one
 // already present. Every change is reported through OnChange.
+//
+// A long list can instead be given as rows its owner makes when asked
+// (Provide): a million rows then cost the box nothing until one is drawn or
+// read. Any change but Clear and Assign first turns them into strings.
 class TFlatStrings {
 public:
-    int Count() const { return static_cast<int>(items_.size()); }
-    const QString& operator[](int index) const { return items_[index]; }
-    const QStringList& List() const { return items_; }
+    int Count() const { return row_ ? provided_ : static_cast<int>(items_.size()); }
+    QString operator[](int index) const { return row_ ? row_(index) : items_[index]; }
+    QStringList List() const;
     // Returns the index of the new item (of the equal one when sorted).
     int Add(const QString& item);
     void Insert(int index, const QString& item);
@@ -29,7 +33,11 @@ public:
     void Clear();
     // Clears and adds every entry of `items`.
     void Assign(const QStringList& items);
-    int IndexOf(const QString& item) const { return static_cast<int>(items_.indexOf(item)); }
+    // Clears and shows `count` rows, row i being `row(i)` whenever it is
+    // needed; `row` must stay valid while they are shown. Sorted, the rows
+    // are added as strings instead.
+    void Provide(int count, std::function<QString(int)> row);
+    int IndexOf(const QString& item) const;
     bool Sorted() const { return sorted_; }
     // Switching sorting on sorts the present items.
     void SetSorted(bool v);
@@ -38,8 +46,14 @@ public:
 
 private:
     void Changed();
+    // Runs `change` and reports it as one change, however many items it touches.
+    void AsOneChange(const std::function<void()>& change);
+    // Turns provided rows into strings before a change to single items.
+    void KeepAsStrings();
     QStringList items_;
     bool sorted_ = false;
+    int provided_ = 0;
+    std::function<QString(int)> row_;  // set while the rows are provided
 };
 
 class TFlatListBox : public QWidget, public TFlatColors, public TFlatHintSource {

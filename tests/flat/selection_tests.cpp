@@ -562,4 +562,22 @@ TEST_F(FlatSelection, sortedListsIgnoreDuplicatesWhateverTheirCase)
     EXPECT_EQ(list->Items().List(), (QStringList{"Alfa", "beta", "gamma"}));
 }
 
+// Rows made on demand read like strings, and a change to one of them keeps
+// the others as they were; a sorted list takes them sorted.
+TEST_F(FlatSelection, providedRowsReadAndChangeLikeStrings)
+{
+    auto* list = Make<TFlatListBox>(10, 10);
+    const QStringList rows{"uno", "Due", "tre"};
+    list->Items().Provide(3, [&](int i) { return rows[i]; });
+    EXPECT_EQ(list->Items().Count(), 3);
+    EXPECT_EQ(list->Items()[1], "Due");
+    EXPECT_EQ(list->Items().IndexOf("tre"), 2);
+    list->Items().Delete(0);
+    list->Items().Add("quattro");
+    EXPECT_EQ(list->Items().List(), (QStringList{"Due", "tre", "quattro"}));
+    list->SetSorted(true);
+    list->Items().Provide(3, [&](int i) { return rows[i]; });
+    EXPECT_EQ(list->Items().List(), (QStringList{"Due", "tre", "uno"}));
+}
+
 }  // namespace
