@@ -5,7 +5,6 @@
 #include "backup.h"
 #include "backup_private.h"
 #include "codec.h"
-#include "deferred_file.h"
 #include "format.h"
 #include "ordered_pipeline.h"
 #include "record_visitor.h"
@@ -14,7 +13,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -180,42 +178,6 @@ struct InflateSlot {
 
 std::size_t NameHash(const std::string& name) { return std::hash<std::string>{}(name); }
 
-// Runs `work` on each sealed file of a batch that has not failed, the second
-// half on a thread of its own; a file's StreamError is kept as its failure.
-template <typename Sealed, typename Work>
-void InHalves(std::vector<Sealed>& files, Work work)
-{
-    const auto range = [&files, &work](std::size_t first, std::size_t end) {
-        for (std::size_t i = first; i < end; ++i) {
-            if (files[i].failure)
-                continue;
-            try {
-                work(*files[i].file);
-            } catch (const StreamError&) {
-                files[i].failure = std::current_exception();
-            }
-        }
-    };
-    const std::size_t half = std::getenv("HALF") ? files.size() / 2 : files.size();
-    auto second = std::async(std::launch::async, range, half, files.size());
-    range(0, half);
-    second.get();
-}
-
-// A batch's new file is created, written and sealed where it is deferred.
-void CreateDeferred(PendingFile& file)
-{
-    if (auto* deferred = dynamic_cast<DeferredFile*>(&file))
-        deferred->Create();
-}
-
-// The file the platform made for `file`, for its sync.
-PendingFile* CreatedFile(PendingFile& file)
-{
-    const auto* deferred = dynamic_cast<const DeferredFile*>(&file);
-    return deferred != nullptr ? deferred->Created() : &file;
-}
-
 void InflateChunk(InflateSlot& slot, ChunkInflater& inflater)
 {
     slot.result = inflater.Inflate(slot.input.data(), std::size_t(slot.length), slot.output.data(), slot.count);
@@ -272,7 +234,6 @@ struct TBackupFile::ReadRun {
         std::vector<Sealed> files;
         std::unordered_set<std::string> names;  // both names of each file, as the file system compares them
         std::int64_t bytes = 0;
-        std::int64_t kept = 0;  // of them, held in memory by files yet to be created
         bool Holds(const std::string& name) const { return names.count(ComparedName(name)) != 0; }
         const std::string& Add(const std::string& name) { return *names.insert(ComparedName(name)).first; }
     };
@@ -792,13 +753,7 @@ void TBackupFile::BeginDestinationFile(ReadRun& run, PathKind kind)
     // linked folders itself.
     const bool link = kind == PathKind::Link;
     const std::string target = link ? fs_->ResolveLinks(currentFile_) : currentFile_;
-    // A new file is created with its batch, off this thread, unless it grows
-    // large; a file that replaces another is begun here, where the
-    // destination is looked at.
-    if (kind == PathKind::Missing)
-        run.destFile = std::make_unique<DeferredFile>(*fs_, target);
-    else
-        run.destFile = fs_->CreatePending(target, false);
+    run.destFile = fs_->CreatePending(target, kind == PathKind::Missing);
     run.namesWritten.insert(NameHash(currentFile_));
     run.namesWritten.insert(NameHash(target));
     run.destPath = target;
@@ -819,8 +774,6 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
     try {
         file->Seal(run.destStamp);
         run.filling.bytes += file->Position();
-        if (const auto* deferred = dynamic_cast<const DeferredFile*>(file.get()))
-            run.filling.kept += std::int64_t(deferred->Kept());
         run.filling.files.push_back({std::move(file), run.destPath, currentFile_, nullptr});
         NoteWaitingName(run, run.destPath);
         NoteWaitingName(run, currentFile_);
@@ -828,31 +781,31 @@ void TBackupFile::FinishDestinationFile(ReadRun& run)
         Fail(errReadFile, FailureDetail(run.destPath, e));
     }
     constexpr std::int64_t kBatchBytes = 64LL << 20;
-    constexpr std::int64_t kBatchKept = 16LL << 20;  // in memory, twice at most: filling and on its way
-    if (run.filling.files.size() >= run.batchFiles || run.filling.bytes >= kBatchBytes ||
-        run.filling.kept >= kBatchKept)
+    if (run.filling.files.size() >= run.batchFiles || run.filling.bytes >= kBatchBytes)
         HandOverBatch(run);
 }
 
-// The batch's new files are created, its data reach stable storage
-// together (one sync, not one per file), then each file replaces its
-// destination, on threads of their own while the next batch is written: two
-// create and place the files, each half of them (folders apart, so they
-// seldom wait for each other). A file that cannot be created or put in place
-// keeps its failure for PlaceSyncedBatch. The caller's thread only reads the
+// The batch's data reach stable storage together (one sync, not one per
+// file), then each file replaces its destination, on a thread of their own
+// while the next batch is written; a file that cannot be put in place keeps
+// its failure for PlaceSyncedBatch. The caller's thread only reads the
 // batch's names until then.
 void TBackupFile::SyncBatchAside(ReadRun& run)
 {
     run.syncing = std::move(run.filling);
     run.filling = {};
-    run.syncer = std::async(std::launch::async, [fs = fs_, &files = run.syncing.files] {
-        InHalves(files, CreateDeferred);
-        std::vector<PendingFile*> created;
-        for (const auto& s : files)
-            if (!s.failure)
-                created.push_back(CreatedFile(*s.file));
-        fs->SyncSealed(created);
-        InHalves(files, [](PendingFile& file) { file.Place(); });
+    run.syncer = std::async(std::launch::async, [fs = fs_, batch = &run.syncing] {
+        std::vector<PendingFile*> files;
+        for (const auto& s : batch->files)
+            files.push_back(s.file.get());
+        fs->SyncSealed(files);
+        for (auto& s : batch->files) {
+            try {
+                s.file->Place();
+            } catch (const StreamError&) {
+                s.failure = std::current_exception();
+            }
+        }
     });
 }
 
