@@ -143,7 +143,7 @@ bool ArchiveFlagStore::Open()
     // the cost of full syncs small.
     // Room for a large run's changed pages, so that they are not spilled
     // (with a sync of the journal each time) before the commit.
-    return Exec("PRAGMA journal_mode=DELETE; PRAGMA cache_size=-32768;"
+    return Exec("PRAGMA journal_mode=DELETE; PRAGMA cache_size=-16384;"
                 "CREATE TABLE IF NOT EXISTS flags(path BLOB PRIMARY KEY, device INTEGER, inode INTEGER,"
                 " size INTEGER, mtime_ns INTEGER, ctime_ns INTEGER);");
 }
