@@ -24,7 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 FRESH_FS = os.environ.get("ARCOVELO_BENCH_FRESH_FS") == "1"
 GNU_TIME = "/usr/bin/time"  # Debian package "time"
 
-BACKUP = "arcovelo-cli backup --level fastest (+ sync)"
+BACKUP = "arcovelo-cli backup --level fastest, flags cleared (+ sync)"
 TAR_PIGZ = "tar cf - | pigz -1 -p 2 (+ sync)"
 RESTORE = "arcovelo-cli restore (durable)"
 RESTORE_ONE = "arcovelo-cli restore of one selected file"
@@ -129,7 +129,7 @@ def bench_tree(build, count, rounds, peers=True):
         parent, name = os.path.split(tree)
         archive = os.path.join(work, "small.bck")
         measure(BACKUP,
-                "%s backup %s '%s/* /s' --quiet --keep-archive-flags --level fastest && sync" % (cli, archive, tree))
+                "%s backup %s '%s/* /s' --quiet --level fastest && sync" % (cli, archive, tree))
         tarball = os.path.join(work, "small.tar.gz")
         measure(TAR_PIGZ, "tar cf - %s | pigz -1 -p 2 > %s && sync" % (name, tarball), cwd=parent)
         measure(LIST, "%s list %s" % (cli, archive))
