@@ -211,8 +211,8 @@ std::vector<bool> ArchiveFlagStore::AreSet(const std::vector<FileEntry>& files)
     std::vector<bool> set(files.size(), true);
     if (files.empty() || !Open() || !Exec("BEGIN"))
         return set;
-    const bool read = ForEachStored(files, [&](std::size_t i, const FileIdentity& row) { set[i] = !(row == files[i].identity); });
-    if (!read)
+    const auto meet = [&](std::size_t i, const FileIdentity& row) { set[i] = !(row == files[i].identity); };
+    if (!ForEachStored(files, meet))
         return std::vector<bool>(files.size(), true);
     Exec("COMMIT");
     return set;

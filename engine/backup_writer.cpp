@@ -584,7 +584,8 @@ void TBackupFile::SaveFileList(WriteRun& run)
                 continue;
             const FileIdentity& found = run.work[i].identity;
             const std::int32_t stamp = DosStampFromTime(static_cast<std::time_t>(found.mtimeNs / 1000000000));
-            line = StoredName(run.work[i].path) + "\t" + std::to_string(stamp) + "=" + std::to_string(found.size) + "\r\n";
+            line = StoredName(run.work[i].path) + "\t" + std::to_string(stamp) + "=" + std::to_string(found.size);
+            line += "\r\n";
             text.WriteBuffer(line.data(), line.size());
         }
         text.Flush();
