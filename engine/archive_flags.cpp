@@ -151,7 +151,8 @@ bool ArchiveFlagStore::Open()
 // Files are looked up in path order, one range of the store per folder,
 // rather than one search of the store per file: a run asks about whole
 // folders, whose rows lie next to each other in the store's index.
-bool ArchiveFlagStore::ForEachStored(const std::vector<FileEntry>& files, const MeetRow& meet)
+bool ArchiveFlagStore::ForEachStored(const std::vector<FileEntry>& files, const std::vector<std::size_t>& order,
+                                     const MeetRow& meet)
 {
     Statement q(db_, "SELECT path, device, inode, size, mtime_ns, ctime_ns FROM flags"
                      " WHERE path >= ?1 AND path <= ?2 ORDER BY path");
@@ -159,7 +160,6 @@ bool ArchiveFlagStore::ForEachStored(const std::vector<FileEntry>& files, const 
         GiveUp(sqlite3_errmsg(db_));
         return false;
     }
-    const std::vector<std::size_t> order = InPathOrder(files);
     for (std::size_t first = 0; first < order.size();) {
         const std::string_view folder = FolderOf(files[order[first]].path);
         std::size_t end = first + 1;
@@ -212,7 +212,7 @@ std::vector<bool> ArchiveFlagStore::AreSet(const std::vector<FileEntry>& files)
     if (files.empty() || !Open() || !Exec("BEGIN"))
         return set;
     const auto meet = [&](std::size_t i, const FileIdentity& row) { set[i] = !(row == files[i].identity); };
-    if (!ForEachStored(files, meet))
+    if (!ForEachStored(files, InPathOrder(files), meet))
         return std::vector<bool>(files.size(), true);
     Exec("COMMIT");
     return set;
@@ -225,9 +225,10 @@ bool ArchiveFlagStore::Clear(const std::vector<FileEntry>& files)
 {
     if (files.empty())
         return true;
+    const std::vector<std::size_t> order = InPathOrder(files);
     std::vector<bool> kept(files.size(), false);  // the store holds this very identity
-    if (!Open() || !Exec("BEGIN IMMEDIATE") ||
-        !ForEachStored(files, [&](std::size_t i, const FileIdentity& row) { kept[i] = row == files[i].identity; }))
+    const auto meet = [&](std::size_t i, const FileIdentity& row) { kept[i] = row == files[i].identity; };
+    if (!Open() || !Exec("BEGIN IMMEDIATE") || !ForEachStored(files, order, meet))
         return false;
     Statement q(db_,
                 "INSERT INTO flags(path, device, inode, size, mtime_ns, ctime_ns) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"
@@ -237,7 +238,7 @@ bool ArchiveFlagStore::Clear(const std::vector<FileEntry>& files)
         GiveUp(sqlite3_errmsg(db_));
         return false;
     }
-    for (const std::size_t i : InPathOrder(files)) {
+    for (const std::size_t i : order) {
         const FileEntry& file = files[i];
         if (kept[i])
             continue;

@@ -38,9 +38,11 @@ private:
     void GiveUp(const std::string& why);
     bool Exec(const char* sql);
     // Calls `meet(i, row)` with the row the store holds for files[i], for
-    // each file it knows; false, after GiveUp, when it cannot be read.
+    // each file it knows, going through `files` in path `order`; false,
+    // after GiveUp, when it cannot be read.
     using MeetRow = std::function<void(std::size_t index, const FileIdentity& row)>;
-    bool ForEachStored(const std::vector<FileEntry>& files, const MeetRow& meet);
+    bool ForEachStored(const std::vector<FileEntry>& files, const std::vector<std::size_t>& order,
+                       const MeetRow& meet);
     bool ReadRange(sqlite3_stmt* q, const std::vector<FileEntry>& files, const std::vector<std::size_t>& order,
                    std::size_t first, std::size_t end, const MeetRow& meet);
 
