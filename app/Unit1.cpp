@@ -199,6 +199,20 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
             ShowSelectedCount();
     });
     AddPageShortcuts();
+    AddArchiveChooserKeys();
+}
+
+// The folder button takes no focus, as speed buttons never do: from the
+// keyboard the archive is chosen with Enter in its name field, or with
+// Ctrl+O while the Restore page is in view.
+void TForm1::AddArchiveChooserKeys()
+{
+    connect(edit2, &QLineEdit::returnPressed, this, [this] { edit2Click(edit2); });
+    auto* open = new QShortcut(QKeySequence::Open, this);
+    connect(open, &QShortcut::activated, this, [this] {
+        if (PageControl1->currentWidget() == TabSheet2)
+            edit2Click(edit2);
+    });
 }
 
 // Ctrl+Tab and Ctrl+PageDown show the next page, Ctrl+Shift+Tab and

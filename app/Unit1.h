@@ -140,6 +140,7 @@ private:
     void AddEntries(const QStringList& entries);
     void DeleteSelectedEntries();
     void AddPageShortcuts();
+    void AddArchiveChooserKeys();
     void KeepThePagesAboveTheStatusBar();
     bool RunShowingProgress(const std::function<bool()>& operation);
     void ForgetContents();

@@ -618,6 +618,22 @@ TEST_F(Window, theKeyboardAloneChoosesEverythingAndSwitchesPages)
     QTest::keyClick(form->rbOtherPath, Qt::Key_Up);
     EXPECT_TRUE(form->rbOrigpath->Checked());
     EXPECT_FALSE(form->EdPath->isEnabled()) << "the choice ran its handler";
+
+    BackUpSampleFiles();
+    form->PageControl1->setCurrentIndex(1);
+    form->edit2->setFocus();
+    Dialogs::SetNextFileNames({Q(root / "a.bck")});
+    QTest::keyClick(form->edit2, Qt::Key_Return);
+    EXPECT_EQ(form->edit2->text(), "Predefinito") << "Enter in the archive's name chooses one";
+    form->edit2->clear();
+    form->rgrestoremode->setFocus();
+    Dialogs::SetNextFileNames({Q(root / "a.bck")});
+    QTest::keyClick(form->rgrestoremode, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(form->edit2->text(), "Predefinito") << "so does Ctrl+O";
+    const auto shown = Dialogs::Shown().size();
+    form->PageControl1->setCurrentIndex(0);
+    QTest::keyClick(form->FileListBox, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(Dialogs::Shown().size(), shown) << "but not on the Backup page";
 }
 
 // A letter typed without Alt on a button neither closes the window nor
