@@ -292,6 +292,15 @@ private:
     void RemoveStaleAside(const std::string& archiveName);
     void CreateVolume(WriteRun& run, const std::string& name);
     void PlaceVolumes(WriteRun& run);
+    // A volume given its name (once `moved`): the file it replaced, if any,
+    // under its second name.
+    struct PlacedVolume {
+        std::string target;
+        bool replaced = false;
+        std::string kept;
+        bool moved = false;
+    };
+    void PutBackVolumes(const std::vector<PlacedVolume>& placed);
     std::string TargetOf(const std::string& volumeName);
     void DiscardAsideVolumes(WriteRun& run);
     void RemoveOldVolumesPast(WriteRun& run, unsigned lastVolume);

@@ -641,15 +641,58 @@ void TBackupFile::CreateVolume(WriteRun& run, const std::string& name)
 }
 
 // Gives the whole volumes written so far their names, the first volume last,
-// and puts the folder's new entries on stable storage.
+// and puts the folder's new entries on stable storage. Several volumes cannot
+// take their names in one step: each volume they replace keeps a second name
+// until all are in place, and should one not take its name (or the folder
+// not reach stable storage), the replaced volumes take theirs back, so that
+// the folder does not hold old and new volumes mixed.
 void TBackupFile::PlaceVolumes(WriteRun& run)
 {
-    for (auto volume = run.aside.rbegin(); volume != run.aside.rend(); ++volume)
-        fs_->MoveOver(volume->aside, TargetOf(volume->name));
-    const bool any = !run.aside.empty();
+    const bool keep = run.aside.size() > 1;
+    std::vector<PlacedVolume> placed;
+    try {
+        for (auto volume = run.aside.rbegin(); volume != run.aside.rend(); ++volume) {
+            PlacedVolume p;
+            p.target = TargetOf(volume->name);
+            p.replaced = fs_->KindOf(p.target) != PathKind::Missing;
+            if (keep && p.replaced)
+                fs_->KeepAside(p.target, p.kept);
+            placed.push_back(std::move(p));
+            fs_->MoveOver(volume->aside, placed.back().target);
+            placed.back().moved = true;
+        }
+        if (!run.aside.empty())
+            fs_->SyncFolder(ParentFolder(fs_->AbsolutePath(TargetOf(run.volumeName))));
+    } catch (const StreamError&) {
+        if (keep)
+            PutBackVolumes(placed);
+        throw;
+    }
     run.aside.clear();
-    if (any)
-        fs_->SyncFolder(ParentFolder(fs_->AbsolutePath(TargetOf(run.volumeName))));
+    for (const auto& p : placed)
+        if (!p.kept.empty())
+            fs_->RemoveFile(p.kept);
+}
+
+// The volumes that replaced others give the names back, and those that
+// replaced nothing go; a replaced volume that was not kept cannot come back,
+// and one that cannot take its name back is said where it stays.
+void TBackupFile::PutBackVolumes(const std::vector<PlacedVolume>& placed)
+{
+    for (const auto& p : placed) {
+        if (!p.moved) {
+            if (!p.kept.empty())
+                fs_->RemoveFile(p.kept);  // its volume never left
+        } else if (!p.replaced) {
+            fs_->RemoveFile(p.target);
+        } else if (!p.kept.empty()) {
+            try {
+                fs_->MoveOver(p.kept, p.target);
+            } catch (const StreamError&) {
+                Warn("The previous volume \"" + p.target + "\" is kept as \"" + p.kept + "\"");
+            }
+        }
+    }
 }
 
 // A volume named through a link is written where the link leads, as writing

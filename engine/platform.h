@@ -163,6 +163,16 @@ public:
     // user, never through a link.
     virtual void RemoveStaleAside(const std::string& folder,
                                   const std::function<bool(const std::string& target)>& wanted) = 0;
+    // Gives the existing file `path` a second name beside it, of the aside
+    // shape for this process (a hard link), so that it can take its name back
+    // after another file replaced it; that name in `asidePath`. False where
+    // the file system makes no such link: the file is then not kept.
+    virtual bool KeepAside(const std::string& path, std::string& asidePath)
+    {
+        (void)path;
+        (void)asidePath;
+        return false;
+    }
     // Renames `from` to `to` in the same folder, replacing what `to` named.
     // The folder's entry is not on stable storage yet (see SyncFolder).
     // Throws StreamError.

@@ -361,9 +361,17 @@ void RemoveLeftovers(const std::string& folder)
     ::closedir(dir);
 }
 
-// Creates `prefix` + six random characters with O_EXCL and `flags`, trying
-// new names until one is free; the descriptor, its name in `path`.
-int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& path, const char* suffix = "")
+// The start of this process's aside names for `path`, in its folder.
+std::string AsidePrefix(const std::string& path)
+{
+    return Join(Shown(ParentFolder(path)), AsideNamePrefix(FileNamePart(path), unsigned(::getpid())));
+}
+
+// Tries names of `prefix`, random letters and `suffix` until `make(name)`
+// makes one (0 or more) or fails otherwise than because the name is taken
+// (-1, errno). The name made is in `path`.
+template <typename Make>
+int WithFreeName(const std::string& prefix, const char* suffix, std::string& path, Make make)
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static thread_local std::uint64_t state =
@@ -375,16 +383,25 @@ int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& 
             name += letters[(state >> 33) % (sizeof letters - 1)];
         }
         name += suffix;
-        const int fd = ::open(name.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0) {
+        const int made = make(name);
+        if (made >= 0) {
             path = name;
-            return fd;
+            return made;
         }
         if (errno != EEXIST)
             return -1;
     }
     errno = EEXIST;
     return -1;
+}
+
+// Creates a new file of such a name with O_EXCL and `flags`; the
+// descriptor, its name in `path`.
+int CreateNamed(const std::string& prefix, int flags, mode_t mode, std::string& path, const char* suffix = "")
+{
+    return WithFreeName(prefix, suffix, path, [&](const std::string& name) {
+        return ::open(name.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    });
 }
 
 // The process's file-creation mask, read without changing it where the
@@ -818,8 +835,7 @@ public:
 
     std::unique_ptr<FileStream> CreateAside(const std::string& path, std::string& asidePath) override
     {
-        const std::string folder = ParentFolder(path);
-        const std::string prefix = Join(Shown(folder), AsideNamePrefix(FileNamePart(path), unsigned(::getpid())));
+        const std::string prefix = AsidePrefix(path);
         // What could not be written in place is not replaced either: a folder,
         // a file without write permission. A replaced file's permission bits
         // carry over, so that a private archive is not readable by others
@@ -859,6 +875,13 @@ public:
             if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid())
                 ::unlink(path.c_str());
         }
+    }
+
+    bool KeepAside(const std::string& path, std::string& asidePath) override
+    {
+        return WithFreeName(AsidePrefix(path), kAsideNameSuffix, asidePath, [&](const std::string& name) {
+                   return ::link(path.c_str(), name.c_str());
+               }) == 0;
     }
 
     void MoveOver(const std::string& from, const std::string& to) override

@@ -477,10 +477,19 @@ void RemoveLeftovers(const std::string& folder)
         RemoveLeftover(Join(folder, name));
 }
 
-// Creates `prefix` + six random characters + ".tmp" as a new file, trying
-// new names until one is free; the handle, its name in `path`.
-HANDLE CreateNamed(const std::string& prefix, DWORD access, DWORD flags, std::string& path,
-                   const std::string& suffix = kTemporarySuffix)
+// The start of this process's aside names for `path`, in its folder.
+std::string AsidePrefix(const std::string& path)
+{
+    const std::string folder = ParentFolder(path);
+    const std::string name = path.substr(folder.empty() ? 0 : folder.size() + (IsPathSeparator(folder.back()) ? 0 : 1));
+    return Join(Shown(folder), AsideNamePrefix(name, ::GetCurrentProcessId()));
+}
+
+// Tries names of `prefix`, random letters and `suffix` until `make(name)`
+// makes one, or fails otherwise than because the name is taken (the last
+// error then says why). The name made is in `path`.
+template <typename Make>
+bool WithFreeName(const std::string& prefix, const std::string& suffix, std::string& path, Make make)
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     static thread_local std::uint64_t state = std::uint64_t(::GetCurrentProcessId()) << 32 ^ ::GetTickCount64() ^
@@ -492,18 +501,29 @@ HANDLE CreateNamed(const std::string& prefix, DWORD access, DWORD flags, std::st
             name += letters[(state >> 33) % (sizeof letters - 1)];
         }
         name += suffix;
-        const HANDLE handle = ::CreateFileW(LongPath(name).c_str(), access,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            CREATE_NEW, flags, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
+        if (make(name)) {
             path = name;
-            return handle;
+            return true;
         }
         if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
-            return INVALID_HANDLE_VALUE;
+            return false;
     }
     ::SetLastError(ERROR_FILE_EXISTS);
-    return INVALID_HANDLE_VALUE;
+    return false;
+}
+
+// Creates a new file of such a name (by default ending in ".tmp"); the
+// handle, its name in `path`.
+HANDLE CreateNamed(const std::string& prefix, DWORD access, DWORD flags, std::string& path,
+                   const std::string& suffix = kTemporarySuffix)
+{
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    WithFreeName(prefix, suffix, path, [&](const std::string& name) {
+        handle = ::CreateFileW(LongPath(name).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, CREATE_NEW, flags, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    return handle;
 }
 
 // Gives the open file the last-write time of `stamp` (a stamp that is not a
@@ -846,9 +866,7 @@ public:
 
     std::unique_ptr<FileStream> CreateAside(const std::string& path, std::string& asidePath) override
     {
-        const std::string folder = ParentFolder(path);
-        const std::string name = path.substr(folder.empty() ? 0 : folder.size() + (IsPathSeparator(folder.back()) ? 0 : 1));
-        const std::string prefix = Join(Shown(folder), AsideNamePrefix(name, ::GetCurrentProcessId()));
+        const std::string prefix = AsidePrefix(path);
         // What could not be written in place is not replaced either.
         WIN32_FILE_ATTRIBUTE_DATA old{};
         if (Attributes(path, old) && IsFolder(old.dwFileAttributes))
@@ -878,6 +896,14 @@ public:
         });
         for (const auto& path : stale)
             RemoveLoneFile(path);
+    }
+
+    bool KeepAside(const std::string& path, std::string& asidePath) override
+    {
+        const std::string prefix = AsidePrefix(path);
+        return WithFreeName(prefix, kAsideNameSuffix, asidePath, [&](const std::string& aside) {
+            return ::CreateHardLinkW(LongPath(aside).c_str(), LongPath(path).c_str(), nullptr) != 0;
+        });
     }
 
     void MoveOver(const std::string& from, const std::string& to) override

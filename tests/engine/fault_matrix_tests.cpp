@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 namespace arcovelo::test {
@@ -119,6 +120,44 @@ TEST_F(FaultMatrix, everyFailingOperationIsReportedOnceAndLosesNothing)
     }
     std::printf("fault matrix: %d injected-fault cases\n", cases);
     EXPECT_EQ(cases, total);
+}
+
+// Volumes cannot take their names in one step: whichever of them cannot, or
+// when their folder cannot be flushed afterwards, the previous archive's
+// volumes are all there as they were, and no aside file stays.
+TEST_F(FaultMatrix, aMultiVolumeArchiveIsReplacedWholeOrNotAtAll)
+{
+    const auto backUp = [&](const std::function<bool(Op)>& fail) {
+        auto faulty = std::make_shared<FaultyFileSystem>(native);
+        faulty->fail = [&](Op op, const std::string&) { return fail(op); };
+        TBackupFile engine;
+        engine.SetFileSystem(faulty);
+        engine.SetHost(host);
+        engine.SetMaxSize(40000);
+        return engine.Backup({(src() / "*").string()}, (root / "v.bck").string());
+    };
+    const auto volumes = [&] {
+        std::map<std::string, std::vector<std::uint8_t>> found;
+        for (const auto& entry : fs::directory_iterator(root))
+            if (entry.path().filename().string().rfind("v.", 0) == 0 || entry.path().filename().string()[0] == '.')
+                found[entry.path().filename().string()] = ReadBytes(entry.path());
+        return found;
+    };
+    host->asksPerson = false;
+    host->answers.assign(100, true);
+    WriteBytes(src() / "more.bin", RandomBytes(70000));
+    ASSERT_TRUE(backUp([](Op) { return false; }));
+    const auto previous = volumes();
+    ASSERT_TRUE(previous.count("v.003")) << "three volumes or more";
+
+    WriteBytes(src() / "more.bin", RandomBytes(100000, 9));
+    for (std::size_t n = 1; n <= previous.size() + 1; ++n) {
+        host->answers.assign(100, true);
+        std::size_t renames = 0;
+        const bool flushFails = n > previous.size();  // every volume renamed, then the folder fails
+        EXPECT_FALSE(backUp([&](Op op) { return flushFails ? op == Op::SyncFolder : op == Op::Rename && ++renames == n; }));
+        EXPECT_EQ(volumes(), previous) << "failure " << n;
+    }
 }
 
 }  // namespace

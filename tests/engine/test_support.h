@@ -114,6 +114,7 @@ public:
     {
         inner_->RemoveStaleAside(f, wanted);
     }
+    bool KeepAside(const std::string& p, std::string& aside) override { return inner_->KeepAside(p, aside); }
     void MoveOver(const std::string& from, const std::string& to) override;
     bool RemoveFile(const std::string& p) override { return inner_->RemoveFile(p); }
     std::string TempFolder() override { return inner_->TempFolder(); }
