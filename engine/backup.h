@@ -279,6 +279,7 @@ private:
     void SaveFileList(WriteRun& run);
     void OpenArchive(WriteRun& run, const std::string& archiveName);
     void WriteFileRecord(WriteRun& run, std::size_t index);
+    void WarnOfChangedSize(const WriteRun& run, std::size_t index, std::int64_t stored);
     void WriteBlockGroup(WriteRun& run);
     void TakeOpenedFile(WriteRun& run);
     bool WriteChunk(WriteRun& run);

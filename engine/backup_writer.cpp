@@ -760,6 +760,7 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     currentFile_ = name;
 
     bool complete = false;
+    const std::int64_t processedBefore = bytesProcessed_;
     try {
         if (!run.source.opened)
             throw StreamError(run.source.failure.empty() ? "Cannot open file \"" + name + "\"" : run.source.failure);
@@ -778,6 +779,7 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     if (!continueFlag_)
         DropReadAhead(run);  // what was read ahead of a stop or failure goes
     if (complete && !isList) {
+        WarnOfChangedSize(run, index, bytesProcessed_ - processedBefore);
         run.work[index].identity = run.source.identity;
         run.held[index] = 1;
         if (OnFileWritten)
@@ -785,6 +787,18 @@ void TBackupFile::WriteFileRecord(WriteRun& run, std::size_t index)
     }
     run.source = OpenedFile{};
     run.lateStream.reset();
+}
+
+// A file whose size changed between the listing and its reading is archived
+// as it was read, but its line in the file-ID list, written first, keeps the
+// size it was listed with: the disagreement is said, so that a check of the
+// archive that finds it is no surprise.
+void TBackupFile::WarnOfChangedSize(const WriteRun& run, std::size_t index, std::int64_t stored)
+{
+    const FileEntry& file = run.work[index];
+    if (run.listInWork && stored != file.identity.size)
+        Warn("File \"" + file.path + "\" changed while it was backed up: the archive holds " +
+             std::to_string(stored) + " bytes of it, its file-ID list " + std::to_string(file.identity.size));
 }
 
 // The current file as it was opened: by the read-ahead, or by a worker, whose

@@ -819,6 +819,21 @@ TEST_F(BackupWriter, aSmallFileThatGrewAfterItWasListedIsTakenWholeAndInOrder)
         EXPECT_EQ(DecodeChunks(a.records[std::size_t(i) + 1].chunks), TextBytes(39100 + i)) << i;
 }
 
+// The file-ID list, written before the file was read, keeps the listed size:
+// the backup says that they disagree.
+TEST_F(BackupWriter, aFileWhoseSizeChangedSinceItWasListedIsSaid)
+{
+    auto faulty = std::make_shared<FaultyFileSystem>(native);
+    faulty->listedSizeChange = -100;
+    engine.SetFileSystem(faulty);
+    engine.SetSaveFileID(true);
+    WriteBytes(root / "a.bin", TextBytes(5000));
+    ASSERT_TRUE(engine.Backup({(root / "a.bin").string()}, Archive()));
+    EXPECT_EQ(host->warnings, (std::vector<std::string>{"File \"" + (root / "a.bin").string() +
+                                                        "\" changed while it was backed up: the archive holds "
+                                                        "5000 bytes of it, its file-ID list 4900"}));
+}
+
 TEST_F(BackupWriter, theFirstUnreadableFileInListOrderEndsTheSizingPass)
 {
     auto faulty = std::make_shared<FaultyFileSystem>(native);
