@@ -607,8 +607,11 @@ private:
     {
         if (size == 0 || ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, size) == 0)
             return 0;
-        if (errno != EOPNOTSUPP && errno != ENOSYS)
-            return errno;
+        if (errno != EOPNOTSUPP && errno != ENOSYS) {
+            const int error = errno;
+            GiveBackReserved(out, size);
+            return error;
+        }
         struct stat st {};
         if (::fstat(out, &st) != 0)
             return errno;
@@ -621,6 +624,19 @@ private:
             (void)ignored;
         }
         return error;
+    }
+
+    // A reservation that failed (a full disk) may have taken some blocks past
+    // the file's end before it gave up: they are given back, so that a
+    // refused restore does not leave the disk full: cutting the file to its
+    // own size frees what lies past its end.
+    static void GiveBackReserved(int out, off_t size)
+    {
+        struct stat st {};
+        if (::fstat(out, &st) == 0 && st.st_size < size) {
+            const int ignored = ::ftruncate(out, st.st_size);
+            (void)ignored;  // the old bytes never changed; what could not be given back is only space
+        }
     }
 
     void CopyIntoDestination(std::int32_t stamp)
