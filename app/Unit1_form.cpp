@@ -200,6 +200,7 @@ void TForm1::CreateRestorePage()
     edit2 = Edit(page, "edit2", 8, 24, 265, 19, 0);
     edit2->setToolTip("Specifica il nome da del backup, non il nome del file di backup");
     Edit1 = Edit(page, "Edit1", 8, 64, 265, 19, 1);
+    Edit1->setReadOnly(true);  // the archive's counts, not for typing
     FlatGroupBox3 = GroupBox(page, "FlatGroupBox3", 8, 235, 129, 102, "Tipo ripristino", 2);
     rgrestoremode = Selector(FlatGroupBox3, "rgrestoremode", 8, 16, 113, 81,
                              {"Completo", "Senza sovrascrittura", "Solo nuovi", "Solo esistenti", "Nuovi ed esistenti"},
@@ -278,7 +279,7 @@ void TForm1::SetUpComponents()
 
 namespace {
 
-// The controls of `container` that Tab reaches, in the stored tab orders:
+// The controls of `container` that Tab may reach, in the stored tab orders:
 // each container's children by their order (those without one after, in
 // creation order), a container's own contents right after it.
 void CollectTabChain(QWidget* container, std::vector<QWidget*>& chain)
@@ -297,8 +298,10 @@ void CollectTabChain(QWidget* container, std::vector<QWidget*>& chain)
             return x.isValid() && (!y.isValid() || x.toInt() < y.toInt());
         });
     }
+    // A radio button has its place even while Tab skips it (it is not
+    // checked), so that it is in order once it becomes the tab stop.
     for (QWidget* child : children) {
-        if (child->focusPolicy() & Qt::TabFocus)
+        if ((child->focusPolicy() & Qt::TabFocus) || qobject_cast<TFlatRadioButton*>(child) != nullptr)
             chain.push_back(child);
         CollectTabChain(child, chain);
     }

@@ -615,6 +615,9 @@ TEST_F(Window, theKeyboardAloneChoosesEverythingAndSwitchesPages)
     form->rbOrigpath->setFocus();
     QTest::keyClick(form->rbOrigpath, Qt::Key_Down);
     EXPECT_TRUE(form->rbOtherPath->Checked());
+    form->EdPath->setFocus();
+    QTest::keyClick(form->EdPath, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), form->rbOtherPath) << "the checked radio button is a tab stop";
     QTest::keyClick(form->rbOtherPath, Qt::Key_Up);
     EXPECT_TRUE(form->rbOrigpath->Checked());
     EXPECT_FALSE(form->EdPath->isEnabled()) << "the choice ran its handler";
