@@ -634,7 +634,8 @@ void TBackupFile::RestoreRecord(ReadRun& run)
     }
     try {
         if (!safe)
-            throw StreamError("Cannot create file \"" + currentFile_ + "\". Outside the destination folder");
+            throw StreamError("Cannot create file \"" + currentFile_ + "\". " +
+                              (kind == PathKind::Other ? "Not a regular file" : "Outside the destination folder"));
         BeginDestinationFile(run, kind);
         run.destComplete = ReadBlockGroup(run, run.destFile.get(), true);
     } catch (const std::runtime_error& e) {

@@ -209,7 +209,8 @@ TEST_F(Restore, aFolderInTheWayFailsWithCode1AndTheFolderStays)
 
 #ifndef _WIN32  // POSIX only
 // A failure names the file and the system's reason: a folder in its place, a
-// link that would lead outside the destination, a file the user may not write.
+// link that would lead outside the destination, a pipe, a file the user may
+// not write.
 TEST_F(Restore, failuresNameTheFileAndTheSystemsReason)
 {
     WriteText(src() / "f.txt", "x");
@@ -223,6 +224,11 @@ TEST_F(Restore, failuresNameTheFileAndTheSystemsReason)
     fs::create_symlink(root / "elsewhere.txt", root / "link" / "f.txt");
     EXPECT_FALSE(engine.Restore(Archive(), (root / "link").string()));
     EXPECT_EQ(engine.ErrorDetail(), (root / "link" / "f.txt").string() + ": Outside the destination folder");
+
+    fs::create_directories(root / "pipe");
+    ASSERT_EQ(mkfifo((root / "pipe" / "f.txt").c_str(), 0600), 0);
+    EXPECT_FALSE(engine.Restore(Archive(), (root / "pipe").string()));
+    EXPECT_EQ(engine.ErrorDetail(), (root / "pipe" / "f.txt").string() + ": Not a regular file");
 
     WriteText(root / "locked" / "f.txt", "read-only");
     fs::permissions(root / "locked" / "f.txt", fs::perms(0444));
