@@ -628,7 +628,7 @@ private:
 
     // A reservation that failed (a full disk) may have taken some blocks past
     // the file's end before it gave up: they are given back, so that a
-    // refused restore does not leave the disk full: cutting the file to its
+    // refused restore does not leave the disk full. Cutting the file to its
     // own size frees what lies past its end.
     static void GiveBackReserved(int out, off_t size)
     {
