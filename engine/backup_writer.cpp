@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <set>
 #include <unordered_map>
 
 namespace arcovelo {
@@ -338,6 +339,10 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     FinishArchive(run);
     if (errorCode_ != 0)
         result = false;
+    // A run killed while its volumes took their names left second names of
+    // the volumes this run has now replaced: they are single links now, and go.
+    if (result && !run.useStream)
+        RemoveStaleAside(TargetOf(ArchiveName));
     // Only an archive that is whole and on stable storage lets the flags go:
     // a stopped, failed or killed run leaves every flag as it was.
     if (result && setArchiveFlag_)
@@ -661,8 +666,13 @@ void TBackupFile::PlaceVolumes(WriteRun& run)
             fs_->MoveOver(volume->aside, placed.back().target);
             placed.back().moved = true;
         }
-        if (!run.aside.empty())
-            fs_->SyncFolder(ParentFolder(fs_->AbsolutePath(TargetOf(run.volumeName))));
+        // A volume may lead elsewhere through a link: each folder that
+        // received one is flushed.
+        std::set<std::string> folders;
+        for (const auto& p : placed)
+            folders.insert(ParentFolder(fs_->AbsolutePath(p.target)));
+        for (const auto& folder : folders)
+            fs_->SyncFolder(folder);
     } catch (const StreamError&) {
         if (keep)
             PutBackVolumes(placed);

@@ -723,8 +723,13 @@ TEST_F(BackupWriter, aKilledRunLeavesThePreviousArchiveAndTheNextRunClearsItsLef
         WriteText(root / name, "mine");
     fs::create_hard_link(root / keep[0], root / (".out.bck.arcovelo-" + dead + "-hardln.part"));
     fs::create_symlink(root / "a.bin", root / (".out.bck.arcovelo-" + dead + "-linked.part"));
+    // Killed while its volumes took their names, a run leaves second names of
+    // the volumes it was replacing: one goes once the volume is replaced.
+    const fs::path second = root / (".out.bck.arcovelo-" + dead + "-second.part");
+    fs::create_hard_link(Archive(), second);
 
     ASSERT_TRUE(engine.Backup({(root / "a.bin").string()}, Archive()));
+    EXPECT_FALSE(fs::exists(second)) << "the replaced archive's second name";
     EXPECT_FALSE(fs::exists(root / leftovers[0]));
     for (const auto& name : keep)
         EXPECT_EQ(ReadText(root / name), "mine") << name;
