@@ -273,15 +273,18 @@ struct TBackupFile::ReadRun {
 
 void TBackupFile::OpenForReading(ReadRun& run, const std::string& archiveName)
 {
-    run.archiveName = archiveName;
     run.volume = 1;
     if (run.useStream) {
         if (inStream_ == nullptr)
             throw StreamError("No input stream");
+        run.archiveName = archiveName;
         run.archive = inStream_;
         return;
     }
-    OpenVolume(run, archiveName);
+    // An archive named through a link is read where the link leads, its
+    // later volumes beside the first, where the backup wrote them.
+    run.archiveName = fs_->KindOf(archiveName) == PathKind::Link ? fs_->ResolveLinks(archiveName) : archiveName;
+    OpenVolume(run, run.archiveName);
 }
 
 // Reads the volume file `name` from its start, in large blocks.

@@ -287,14 +287,17 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
 {
     WriteRun run(compressionLevel_, codec_, workers_);
     run.useStream = ArchiveName == format::kStreamName;
+    // An archive named through a link is written where the link leads, each
+    // of its volumes beside the first.
+    const std::string archiveName = run.useStream ? ArchiveName : TargetOf(ArchiveName);
     errorCode_ = 0;
     errorDetail_.clear();
     hiddenFoldersSkipped_ = 0;
     BusyFlag busy(busy_);
     const std::int64_t startTickNs = FileClockNowNs();
     if (!run.useStream) {
-        RemoveStaleAside(TargetOf(ArchiveName));
-        FindOldVolumes(run, ArchiveName);
+        RemoveStaleAside(archiveName);
+        FindOldVolumes(run, archiveName);
         run.placeEachVolume = OnNeedDisk || host_->AsksPersonForDisks();
     }
     if (backupMode_ == bmIncremental || setArchiveFlag_)
@@ -322,7 +325,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     if (saveFileID_)
         SaveFileList(run);
     std::vector<char>().swap(run.listed);
-    OpenArchive(run, ArchiveName);
+    OpenArchive(run, archiveName);
     run.held.assign(run.work.size(), 0);
 
     for (std::size_t i = 0; i < run.work.size() && continueFlag_; ++i)
@@ -342,7 +345,7 @@ bool TBackupFile::Backup(const std::vector<std::string>& FileList, const std::st
     // A run killed while its volumes took their names left second names of
     // the volumes this run has now replaced: they are single links now, and go.
     if (result && !run.useStream)
-        RemoveStaleAside(TargetOf(ArchiveName));
+        RemoveStaleAside(archiveName);
     // Only an archive that is whole and on stable storage lets the flags go:
     // a stopped, failed or killed run leaves every flag as it was.
     if (result && setArchiveFlag_)

@@ -681,13 +681,24 @@ TEST_F(BackupWriter, anArchiveThatMayNotBeWrittenIsNotReplaced)
     EXPECT_EQ(status, errWriteArchive);
     EXPECT_EQ(ReadBytes(Archive()), previous);
 
-    // An archive named through a link is written where the link leads.
+    // An archive named through a link is written where the link leads, its
+    // later volumes beside the first, and read there through the link.
     fs::create_directories(root / "elsewhere");
     fs::create_symlink(root / "elsewhere" / "real.bck", root / "link.bck");
     WriteText(root / "elsewhere" / "real.bck", "old");
     ASSERT_TRUE(engine.Backup({(root / "a.txt").string()}, Archive("link.bck")));
     EXPECT_TRUE(fs::is_symlink(root / "link.bck"));
     EXPECT_EQ(ParseVolume(ReadBytes(root / "elsewhere" / "real.bck")).records.size(), 1u);
+    WriteBytes(root / "b.bin", RandomBytes(100000));
+    engine.SetMaxSize(40000);
+    host->asksPerson = false;
+    host->answers.assign(10, true);
+    ASSERT_TRUE(engine.Backup({(root / "b.bin").string()}, Archive("link.bck")));
+    EXPECT_TRUE(fs::exists(root / "elsewhere" / "real.003"));
+    EXPECT_FALSE(fs::exists(root / "link.002")) << "no volume beside the link";
+    engine.SetRestoreFullPath(false);
+    ASSERT_TRUE(engine.Restore(Archive("link.bck"), (root / "back").string()));
+    EXPECT_EQ(ReadBytes(root / "back" / "b.bin"), RandomBytes(100000));
 #endif
 }
 
