@@ -283,7 +283,7 @@ void TBackupFile::OpenForReading(ReadRun& run, const std::string& archiveName)
     }
     // An archive named through a link is read where the link leads, its
     // later volumes beside the first, where the backup wrote them.
-    run.archiveName = fs_->KindOf(archiveName) == PathKind::Link ? fs_->ResolveLinks(archiveName) : archiveName;
+    run.archiveName = TargetOf(archiveName);
     OpenVolume(run, run.archiveName);
 }
 

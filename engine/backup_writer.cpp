@@ -708,8 +708,8 @@ void TBackupFile::PutBackVolumes(const std::vector<PlacedVolume>& placed)
     }
 }
 
-// A volume named through a link is written where the link leads, as writing
-// in place did.
+// A volume named through a link is written, and read, where the link leads,
+// as writing in place did.
 std::string TBackupFile::TargetOf(const std::string& volumeName)
 {
     return fs_->KindOf(volumeName) == PathKind::Link ? fs_->ResolveLinks(volumeName) : volumeName;

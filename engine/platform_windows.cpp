@@ -900,8 +900,7 @@ public:
 
     bool KeepAside(const std::string& path, std::string& asidePath) override
     {
-        const std::string prefix = AsidePrefix(path);
-        return WithFreeName(prefix, kAsideNameSuffix, asidePath, [&](const std::string& aside) {
+        return WithFreeName(AsidePrefix(path), kAsideNameSuffix, asidePath, [&](const std::string& aside) {
             return ::CreateHardLinkW(LongPath(aside).c_str(), LongPath(path).c_str(), nullptr) != 0;
         });
     }
